@@ -1,0 +1,54 @@
+#pragma once
+// The main dialog's behaviour without a toolkit: it owns the fields and the link and runs every
+// button's flow against a DialogView. The Qt window, the command line and the tests drive it.
+#include <memory>
+#include <string>
+
+#include "link/link_session.h"
+#include "update/dialog_view.h"
+#include "update/firmware.h"
+#include "update/update_flows.h"
+
+namespace vanta {
+
+class DialogController {
+ public:
+  // view outlives the controller. imageDir "" means the program directory.
+  DialogController(DialogView& view, std::unique_ptr<ProbeLink> link, std::string imageDir = "");
+  // A controller over the host's serial ports.
+  explicit DialogController(DialogView& view, std::string imageDir = "");
+
+  DialogFields& Fields() { return fields_; }
+  ProbeLink& Link() { return *link_; }
+  FirmwareOptions& Firmware() { return firmware_; }
+
+  // When the window has been created: lists filled, load exchange, status emptied, newest
+  // versions looked up and shown, only Connect enabled.
+  void OnOpen();
+  // Starts the probe's firmware, closes the link, then the save exchange; true when the dialog
+  // may end with OK.
+  bool OnOk();
+  // Starts the probe's firmware and closes the link; the dialog then ends with Cancel.
+  void OnCancel();
+
+  void OnConnect();
+  void OnCurrent();
+  void OnUpdate();
+  void OnErase();
+  void OnTransmit();
+
+ private:
+  void LeaveProbe();
+  void ShowCurrentVersions();
+  void ApplyUpdateRule();
+  FlowContext Context();
+
+  DialogView& view_;
+  std::unique_ptr<ProbeLink> link_;
+  std::string imageDir_;
+  DialogFields fields_;
+  ProgressDisplay progress_;
+  FirmwareOptions firmware_;
+};
+
+}  // namespace vanta

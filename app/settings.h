@@ -1,0 +1,34 @@
+#pragma once
+// The seven persisted settings, read before the dialog opens and written after OK.
+#include <cstdint>
+#include <string>
+
+#include "update/dialog_view.h"
+
+namespace vanta {
+
+inline constexpr const char* kSettingsOrganisation = "Norvane";
+inline constexpr const char* kSettingsApplication = "vantaLink";
+inline constexpr const char* kSettingsSection = "Vanta7 PPC4xx";
+
+// A per-user store of values addressed by section and key. Reads fall back to the default when
+// the value is missing or the store cannot be read; writes report success, which start-up ignores.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual int32_t ReadInt(const std::string& section, const std::string& key, int32_t fallback) = 0;
+  virtual std::string ReadText(const std::string& section, const std::string& key,
+                               const std::string& fallback) = 0;
+  virtual bool WriteInt(const std::string& section, const std::string& key, int32_t value) = 0;
+  virtual bool WriteText(const std::string& section, const std::string& key,
+                         const std::string& value) = 0;
+};
+
+// Reads "Baudrate", "ComPort", "VantaIP", "Subnet", "Gateway", "HostIP", "ConfigFile" in that
+// order into the fields, each with its default.
+void LoadSettings(SettingsStore& store, DialogFields& fields);
+
+// Writes the seven fields in the same order; a failed write is skipped and the rest still made.
+void SaveSettings(SettingsStore& store, const DialogFields& fields);
+
+}  // namespace vanta

@@ -1,0 +1,95 @@
+#pragma once
+// The link session: opens the port, finds the probe's speed, moves both ends to the chosen one,
+// and carries request/reply transactions with headers, sequence numbers and three attempts.
+// One ProbeLink per port and no globals, so several probes can be served at once.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/frame_codec.h"
+#include "link/result_codes.h"
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+
+namespace vanta {
+
+inline constexpr uint32_t kSpeedTable[5] = {9600, 19200, 38400, 57600, 115200};
+inline constexpr size_t kMaxRequest = 1498;  // request bytes behind the 2-byte header
+
+// Speed of the Speed list's index; any index outside 0..4 gives 9600.
+uint32_t SpeedFromIndex(int speedIndex);
+
+// "\\.\COM%i" with portIndex + 1: index 0 gives \\.\COM1, index -1 gives \\.\COM0.
+std::string DeviceNameFromIndex(int portIndex);
+
+// Sees what crosses the link, for --trace and for counters. Called on the link's own thread.
+class LinkObserver {
+ public:
+  virtual ~LinkObserver() = default;
+  virtual void FrameSent(const uint8_t* payload, size_t count) = 0;
+  // result is ReceiveFrame's: a length (payload holds it) or a negative code.
+  virtual void FrameReceived(const uint8_t* payload, int32_t result) = 0;
+  virtual void SpeedChanged(uint32_t bitsPerSecond, ResultCode result) = 0;
+  virtual void InputPurged() = 0;
+};
+
+class ProbeLink {
+ public:
+  // A link over the host's serial ports.
+  ProbeLink();
+  // A link over the given transport; clock times the waits (300 ms, 1000 ms) and time-outs.
+  explicit ProbeLink(std::unique_ptr<SerialPort> port, Clock& clock = SystemClock());
+  ~ProbeLink();
+  ProbeLink(const ProbeLink&) = delete;
+  ProbeLink& operator=(const ProbeLink&) = delete;
+
+  // OpenLink(DeviceNameFromIndex(portIndex), SpeedFromIndex(speedIndex)).
+  ResultCode OpenLinkByIndex(int portIndex, int speedIndex);
+
+  // Opens the port, negotiates the speed (requested speed limited to the port's top speed) and
+  // leaves the link open with channel 0x10 and counter 0. LINK_E_PORT, SESSION_E_NO_REPLY or
+  // SESSION_E_SPEED on failure, with the port closed. An open link is closed first.
+  ResultCode OpenLink(const std::string& device, uint32_t requestedSpeed);
+
+  // Sends count request bytes (first byte the command code) and returns the reply's payload
+  // length, copied into dest; SESSION_E_CLOSED, SESSION_E_TOO_LONG (nothing sent),
+  // SESSION_E_REPLY_TOO_LONG or SESSION_E_NO_REPLY. extraTimeoutMs is the command's own.
+  int32_t Transact(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
+                   uint32_t extraTimeoutMs);
+
+  // Closes the port if the link is open; harmless at any time.
+  void CloseLink();
+
+  bool IsOpen() const { return open_; }
+  uint32_t Speed() const;        // the port's current speed
+  uint8_t Counter() const { return counter_; }
+  Clock& GetClock() { return clock_; }
+
+  // The loader's request and reply buffers (1500 bytes each); they live as long as the link.
+  uint8_t* RequestBuffer() { return loaderRequest_; }
+  uint8_t* ReplyBuffer() { return loaderReply_; }
+
+  // Sees every frame, speed change and purge; nullptr to stop. Not owned.
+  void SetObserver(LinkObserver* observer) { observer_ = observer; }
+
+ private:
+  ResultCode NegotiateSpeed(uint32_t requestedSpeed);
+  // One link-control exchange at the current speed; the reply's length or a negative code.
+  int32_t ControlExchange(const uint8_t* payload, size_t count);
+  ResultCode ChangeSpeed(uint32_t bitsPerSecond);
+  ResultCode Wake();
+
+  std::unique_ptr<SerialPort> port_;
+  Clock& clock_;
+  LinkObserver* observer_ = nullptr;
+  bool open_ = false;
+  uint8_t channel_ = 0x10;
+  uint8_t counter_ = 0;
+  uint8_t request_[kMaxPayload] = {};
+  uint8_t reply_[kMaxPayload] = {};
+  uint8_t loaderRequest_[kMaxPayload] = {};
+  uint8_t loaderReply_[kMaxPayload] = {};
+};
+
+}  // namespace vanta

@@ -1,0 +1,125 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace vanta {
+
+std::string ProgramPath() {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ProgramDirectory() {
+  const std::string path = ProgramPath();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return "./";
+  return path.substr(0, slash + 1);
+}
+
+namespace {
+
+bool Matches(const std::string& name, const std::string& pattern) {
+  if (name.size() != pattern.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (pattern[i] != '?' && pattern[i] != name[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> ListDirectory(const std::string& dir, const std::string& pattern) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return names;
+  while (dirent* entry = readdir(d)) {
+    const std::string name = entry->d_name;
+    if (Matches(name, pattern)) names.push_back(name);
+  }
+  closedir(d);
+  return names;
+}
+
+TextFile::~TextFile() { Close(); }
+
+bool TextFile::Open(const std::string& path) {
+  Close();
+  if (path.empty()) return false;
+  file_ = std::fopen(path.c_str(), "rb");
+  if (file_ == nullptr) return false;
+  if (std::fseek(file_, 0, SEEK_END) == 0) {
+    const long end = std::ftell(file_);
+    length_ = end > 0 ? static_cast<uint64_t>(end) : 0;
+  }
+  std::rewind(file_);
+  position_ = 0;
+  pending_ = EOF;
+  failed_ = false;
+  return true;
+}
+
+void TextFile::Close() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  pending_ = EOF;
+}
+
+int TextFile::NextByte() {
+  if (pending_ != EOF) {
+    const int byte = pending_;
+    pending_ = EOF;
+    ++position_;
+    return byte;
+  }
+  const int byte = std::fgetc(file_);
+  if (byte == EOF) {
+    if (std::ferror(file_)) failed_ = true;
+    return EOF;
+  }
+  ++position_;
+  return byte;
+}
+
+void TextFile::PushBack(int byte) {
+  pending_ = byte;
+  --position_;
+}
+
+bool TextFile::ReadLine(std::string& line, size_t bufferSize) {
+  line.clear();
+  if (file_ == nullptr || bufferSize < 2) return false;
+  while (line.size() < bufferSize - 1) {
+    int byte = NextByte();
+    if (byte == EOF) break;
+    if (byte == '\r') {
+      const int next = NextByte();
+      if (next == '\n') {
+        byte = '\n';  // text mode: CR LF is one line end
+      } else if (next != EOF) {
+        PushBack(next);
+      }
+    }
+    line.push_back(static_cast<char>(byte));
+    if (byte == '\n') break;
+  }
+  return !line.empty() && !failed_;
+}
+
+int64_t ReadFileBytes(const std::string& path, uint8_t* dest, size_t capacity) {
+  if (path.empty()) return -1;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return -1;
+  const size_t n = std::fread(dest, 1, capacity, file);
+  const bool error = std::ferror(file) != 0;
+  std::fclose(file);
+  if (error) return -2;
+  return static_cast<int64_t>(n);
+}
+
+}  // namespace vanta

@@ -1,0 +1,61 @@
+#pragma once
+// Files as the tool sees them: its own directory, directory listings with '?' wildcards, and
+// text-mode line reading into a bounded buffer.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace vanta {
+
+// Full path of the running executable (/proc/self/exe), or "" when it cannot be found.
+std::string ProgramPath();
+
+// Directory of the running executable with a trailing '/', or "./" when it cannot be found.
+std::string ProgramDirectory();
+
+// Names (not paths) of the entries of dir that match pattern, in the order the system lists them.
+// In the pattern '?' stands for exactly one character; everything else matches itself, case
+// sensitive. A missing or unreadable directory gives an empty list.
+std::vector<std::string> ListDirectory(const std::string& dir, const std::string& pattern);
+
+// Reads a file line by line in text mode: CR LF reaches the caller as one LF, and the line end
+// stays attached. One ReadLine takes at most bufferSize - 1 characters, like fgets with a buffer
+// of bufferSize: the rest of a longer line comes with the next call.
+class TextFile {
+ public:
+  TextFile() = default;
+  ~TextFile();
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+
+  // Opens path for reading; false when it cannot be opened (an empty path never opens).
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+
+  // Next piece of a line into line; false at the end of the file with nothing read, or on a read
+  // error (Failed() then tells which).
+  bool ReadLine(std::string& line, size_t bufferSize);
+
+  // Bytes of the file consumed so far, and the file's length in bytes (0 when unknown).
+  uint64_t Position() const { return position_; }
+  uint64_t Length() const { return length_; }
+  bool Failed() const { return failed_; }
+
+ private:
+  int NextByte();  // next raw byte or EOF
+  void PushBack(int byte);
+
+  std::FILE* file_ = nullptr;
+  uint64_t position_ = 0;
+  uint64_t length_ = 0;
+  int pending_ = EOF;
+  bool failed_ = false;
+};
+
+// Reads at most capacity bytes of the file at path into dest. Returns the count read, or -1 when
+// the file cannot be opened and -2 on a read error in the middle of the file.
+int64_t ReadFileBytes(const std::string& path, uint8_t* dest, size_t capacity);
+
+}  // namespace vanta

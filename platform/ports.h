@@ -1,0 +1,25 @@
+#pragma once
+// The Port list's names COM1 ... COM19 and the devices they stand for on this host.
+#include <string>
+
+namespace vanta {
+
+// Per-user directory of COMn links: $XDG_CONFIG_HOME/Norvane/ports/ (default ~/.config/...),
+// with a trailing '/'.
+std::string PortLinkDirectory();
+
+// COM number of "\\.\COMn" or "COMn" (n >= 0), or -1 when name is not of that form.
+int ComNumber(const std::string& name);
+
+// The device a port name stands for: for COMn the link "COMn" in PortLinkDirectory() when it
+// exists, else /dev/ttyS<n-1>; any other name is returned unchanged (a device path).
+std::string ResolvePortDevice(const std::string& name);
+
+// Makes PortLinkDirectory()/COMn a symbolic link to device (replacing an older link). Returns
+// true on success; on failure error holds a sentence for the user.
+bool MapPort(int comNumber, const std::string& device, std::string& error);
+
+// Removes the COMn link if it exists and points where expectedTarget says ("" = any target).
+void UnmapPort(int comNumber, const std::string& expectedTarget = "");
+
+}  // namespace vanta

@@ -1,0 +1,55 @@
+#pragma once
+// The stand-alone configuration: the configuration file byte for byte, and the register image of
+// the files its "[REGS]" section names, each behind a tag byte.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/link_session.h"
+#include "link/result_codes.h"
+
+namespace vanta {
+
+inline constexpr size_t kConfigLimit = 65536;
+inline constexpr size_t kChunk = 1024;
+
+// Fills buffer (kConfigLimit bytes) with 0xFF and loads the file from its start. Returns its
+// length, or SETUP_E_CONFIG_FILE when it cannot be opened or read, or holds 65536 bytes or more.
+int32_t LoadConfigFile(const std::string& path, uint8_t* buffer);
+
+// Copies one line from config at position into line (at most 256 characters; a tab becomes a
+// blank), after skipping bytes 0x00..0x20. Returns where it stopped: CR, LF, the 257th byte, or
+// a byte 0x80..0xFE, which is stepped over so the scan goes on with the next line.
+size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::string& line);
+
+// Next token of line from position (blanks skipped; a double-quoted token may hold blanks and
+// ';'; otherwise it ends before a blank, ';' or the end). At most 255 characters are kept.
+// Returns the position after it.
+size_t NextToken(const std::string& line, size_t position, std::string& token);
+
+// The directory part of configPath (up to its last '/' or '\\') followed by name.
+std::string ConfigRelativePath(const std::string& configPath, const std::string& name);
+
+// Scans config (kConfigLimit bytes, ended by a 0xFF) and builds the register image into image
+// (kConfigLimit bytes, filled with 0xFF first). Returns its length or SETUP_E_REG_FILE (a file
+// that cannot be opened or read, a path over 255 characters, an image of 65536 bytes).
+int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image);
+
+// Both buffers of a loaded stand-alone configuration.
+struct ConfigImage {
+  std::vector<uint8_t> config;  // kConfigLimit bytes, 0xFF behind the file
+  std::vector<uint8_t> image;   // kConfigLimit bytes, 0xFF behind the records
+  int32_t configLength = 0;
+  int32_t imageLength = 0;
+};
+
+// Loads the configuration file and builds the register image; 0, SETUP_E_CONFIG_FILE or
+// SETUP_E_REG_FILE. Nothing is sent to the probe.
+ResultCode LoadConfigImage(const std::string& configPath, ConfigImage& out);
+
+// Writes a loaded configuration in 1024-byte chunks at CONFIG_SECTOR and REGISTER_IMAGE_AREA
+// (areas already erased); the first failing ProgramMemory code ends it.
+ResultCode WriteConfigImage(ProbeLink& link, const ConfigImage& image);
+
+}  // namespace vanta

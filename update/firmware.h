@@ -1,0 +1,41 @@
+#pragma once
+// Firmware programming: erase the firmware sectors, write the S-records, mark the image valid.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "link/link_session.h"
+#include "link/result_codes.h"
+#include "update/image_catalogue.h"
+
+namespace vanta {
+
+// Receives status-line texts.
+using StatusSink = std::function<void(const std::string&)>;
+
+// The progress display of one window or one command-line run: the last shown percentage starts
+// at 0 and is kept between runs of the same display.
+struct ProgressDisplay {
+  uint16_t lastShown = 0;
+};
+
+// percent = position * 100 / total (32-bit, then cut to 16 bits); when it differs from
+// progress.lastShown, shows format with the percent in its one %u placeholder and remembers it.
+void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& progress,
+                 uint32_t total, uint32_t position);
+
+struct FirmwareOptions {
+  std::string imageDir;          // where "VT7PP4FW.nnn" lies; "" = the program directory
+  bool mergeRecords = false;     // --fast: contiguous records in writes of up to 1024 bytes
+  bool verifyReadBack = false;   // --verify: read the image back after the marker
+  uint32_t* firstDifference = nullptr;  // with verifyReadBack: the first differing address
+};
+
+// Programs the image of version from options.imageDir. The whole file is read and checked first:
+// a file that cannot be opened (status untouched) or holds a bad record ("Firmware: Programming
+// Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is erased. Then the three
+// firmware sectors are erased, the records written and the marker AA 55 55 AA written last.
+ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
+                           ProgressDisplay& progress, const FirmwareOptions& options = {});
+
+}  // namespace vanta

@@ -1,0 +1,23 @@
+#pragma once
+// The steps that load a fuse map into the logic device and prove it. Each shows its own status
+// text, wait cursor and failure message, and returns 1 (done) or 0 (failed).
+#include <string>
+
+#include "link/link_session.h"
+#include "update/dialog_view.h"
+#include "update/jedec.h"
+
+namespace vanta {
+
+int OpenLogicAccess(ProbeLink& link, DialogView& view);
+int CloseLogicAccess(ProbeLink& link, DialogView& view);
+int CheckLogicDeviceType(ProbeLink& link, DialogView& view);
+int EraseLogicDevice(ProbeLink& link, DialogView& view);
+int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues);
+int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues);
+
+// The 120-character bit text of the first 15 characters of ues (missing ones count 0), eight
+// bits a character, most significant first.
+std::string ExpandUes(const std::string& ues);
+
+}  // namespace vanta

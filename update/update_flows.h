@@ -1,0 +1,28 @@
+#pragma once
+// The Update and Erase buttons.
+#include <string>
+
+#include "link/link_session.h"
+#include "update/dialog_view.h"
+#include "update/firmware.h"
+
+namespace vanta {
+
+// What a flow works on: the window's link, view, fields and progress display.
+struct FlowContext {
+  ProbeLink& link;
+  DialogView& view;
+  DialogFields& fields;
+  ProgressDisplay& progress;
+  std::string imageDir;  // where the image files lie; "" = the program directory
+  FirmwareOptions firmware{};
+};
+
+// Brings firmware and logic to the newest images on disk (each only when its version differs),
+// then reads the identity again and shows the outcome.
+void OnUpdate(FlowContext& context);
+
+// After a Yes to "Erase Flash and EPLD?": erases the logic device and all six flash sectors.
+void OnErase(FlowContext& context);
+
+}  // namespace vanta
