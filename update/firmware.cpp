@@ -1,0 +1,249 @@
+#include "update/firmware.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "link/loader.h"
+#include "platform/files.h"
+#include "update/srecord.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr size_t kLineBuffer = 256;       // one read takes at most 255 characters
+constexpr size_t kMaxMergedWrite = 1024;  // data bytes in one merged LDR_PROGRAM
+constexpr size_t kMaxReadBack = 1024;     // bytes in one LDR_READ_MEMORY of the verification
+constexpr uint32_t kFirmwareSectors[3] = {0x01040000, 0x01080000, 0x010C0000};
+constexpr uint8_t kMarker[4] = {0xAA, 0x55, 0x55, 0xAA};
+
+constexpr const char* kErasing = "Firmware: Erasing Flash ...";
+constexpr const char* kEraseFailed = "Firmware: Erasing Flash ... failed!";
+constexpr const char* kProgramming = "Firmware: Programming Flash ...";
+constexpr const char* kProgressFormat = "Firmware: Programming Flash ... ( %u%% )";
+constexpr const char* kProgramFailed = "Firmware: Programming Flash ... failed!";
+constexpr const char* kProgramPassed = "Firmware: Programming Flash ... passed!";
+constexpr const char* kVerifying = "Firmware: Verifying Flash ...";
+constexpr const char* kVerifyFormat = "Firmware: Verifying Flash ... ( %u%% )";
+constexpr const char* kVerifyFailed = "Firmware: Verifying Flash ... failed!";
+constexpr const char* kVerifyPassed = "Firmware: Verifying Flash ... passed!";
+
+// One line of the image as checked before anything is erased: its data (empty for a line that
+// carries nothing) and the file position after it, which the progress display shows.
+struct ImageLine {
+  uint32_t address = 0;
+  std::vector<uint8_t> data;
+  uint32_t positionAfter = 0;
+};
+
+// One step of the programming run: a write (unless bytes is empty), then the progress shown.
+struct WriteStep {
+  uint32_t address = 0;
+  std::vector<uint8_t> bytes;  // padded to a multiple of 4 with 0xFF
+  uint32_t positionAfter = 0;
+};
+
+void PadToWord(std::vector<uint8_t>& bytes) {
+  while (bytes.size() % 4 != 0) bytes.push_back(0xFF);
+}
+
+// Reads and parses every line. Returns 0, or LDR_E_FIRMWARE_FILE for a bad record or a read error.
+ResultCode ReadImage(TextFile& file, std::vector<ImageLine>& lines) {
+  std::string text;
+  uint8_t data[256];
+  while (file.ReadLine(text, kLineBuffer)) {
+    ImageLine line;
+    const int count = ParseSRecord(text, line.address, data);
+    if (count < 0) return LDR_E_FIRMWARE_FILE;
+    line.data.assign(data, data + count);
+    line.positionAfter = static_cast<uint32_t>(file.Position());
+    lines.push_back(std::move(line));
+  }
+  return file.Failed() ? LDR_E_FIRMWARE_FILE : RESULT_OK;
+}
+
+// Record by record, as the window has always written: one write per data record.
+std::vector<WriteStep> PerRecordSteps(const std::vector<ImageLine>& lines) {
+  std::vector<WriteStep> steps;
+  for (const ImageLine& line : lines) {
+    WriteStep step{line.address, line.data, line.positionAfter};
+    PadToWord(step.bytes);
+    steps.push_back(std::move(step));
+  }
+  return steps;
+}
+
+// Records that continue exactly where the previous one ended share one write. Padding appears
+// only behind the last record of a write, never between records, and overlapping records stay in
+// writes of their own: flash ANDs every write in, so the result equals the per-record run.
+std::vector<WriteStep> MergedSteps(const std::vector<ImageLine>& lines) {
+  std::vector<WriteStep> steps;
+  WriteStep chunk;
+  uint32_t consumed = 0;  // file position after the lines handled so far
+  auto emit = [&steps, &chunk](uint32_t positionAfter) {
+    chunk.positionAfter = positionAfter;
+    PadToWord(chunk.bytes);
+    steps.push_back(std::move(chunk));
+    chunk = WriteStep{};
+  };
+  for (const ImageLine& line : lines) {
+    if (!line.data.empty()) {
+      const uint64_t chunkEnd = uint64_t{chunk.address} + chunk.bytes.size();
+      const bool continues =
+          line.address == chunkEnd && chunk.bytes.size() + line.data.size() <= kMaxMergedWrite;
+      if (!chunk.bytes.empty() && !continues) emit(consumed);
+      if (chunk.bytes.empty()) chunk.address = line.address;
+      chunk.bytes.insert(chunk.bytes.end(), line.data.begin(), line.data.end());
+    }
+    consumed = line.positionAfter;
+  }
+  // The last write, or the progress of the lines behind it (an end record).
+  if (!lines.empty()) emit(consumed);
+  return steps;
+}
+
+// The bytes the image leaves in flash: every data record and the marker ANDed over erased flash,
+// gathered into ranges of consecutive addresses.
+struct ExpectedRange {
+  uint64_t address = 0;
+  std::vector<uint8_t> bytes;
+};
+
+std::vector<ExpectedRange> ExpectedImage(const std::vector<ImageLine>& lines) {
+  struct Piece {
+    uint64_t address;
+    const uint8_t* data;
+    size_t size;
+  };
+  std::vector<Piece> pieces;
+  for (const ImageLine& line : lines) {
+    if (!line.data.empty()) pieces.push_back({line.address, line.data.data(), line.data.size()});
+  }
+  pieces.push_back({FIRMWARE_SECTOR, kMarker, sizeof kMarker});
+
+  std::vector<Piece> sorted = pieces;
+  std::sort(sorted.begin(), sorted.end(),
+            [](const Piece& a, const Piece& b) { return a.address < b.address; });
+  std::vector<ExpectedRange> ranges;
+  for (const Piece& piece : sorted) {
+    const uint64_t end = piece.address + piece.size;
+    if (!ranges.empty() && piece.address <= ranges.back().address + ranges.back().bytes.size()) {
+      ExpectedRange& last = ranges.back();
+      if (end > last.address + last.bytes.size()) last.bytes.resize(end - last.address, 0xFF);
+    } else {
+      ranges.push_back({piece.address, std::vector<uint8_t>(piece.size, 0xFF)});
+    }
+  }
+  for (const Piece& piece : pieces) {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), piece.address,
+                               [](uint64_t a, const ExpectedRange& r) { return a < r.address; });
+    ExpectedRange& range = *(it - 1);
+    const size_t offset = piece.address - range.address;
+    for (size_t i = 0; i < piece.size; ++i) range.bytes[offset + i] &= piece.data[i];
+  }
+  return ranges;
+}
+
+ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
+                       const StatusSink& status, ProgressDisplay& progress,
+                       const FirmwareOptions& options) {
+  const std::vector<ExpectedRange> ranges = ExpectedImage(lines);
+  uint32_t total = 0;
+  for (const ExpectedRange& range : ranges) total += static_cast<uint32_t>(range.bytes.size());
+  status(kVerifying);
+  uint32_t done = 0;
+  uint8_t buffer[kMaxReadBack];
+  for (const ExpectedRange& range : ranges) {
+    for (size_t offset = 0; offset < range.bytes.size(); offset += kMaxReadBack) {
+      const size_t count = std::min(kMaxReadBack, range.bytes.size() - offset);
+      const uint32_t address = static_cast<uint32_t>(range.address + offset);
+      const ResultCode rc = ReadMemory(link, address, static_cast<uint16_t>(count), buffer);
+      if (rc != RESULT_OK) {
+        status(kVerifyFailed);
+        return rc;
+      }
+      for (size_t i = 0; i < count; ++i) {
+        if (buffer[i] != range.bytes[offset + i]) {
+          if (options.firstDifference != nullptr) {
+            *options.firstDifference = static_cast<uint32_t>(address + i);
+          }
+          status(kVerifyFailed);
+          return LDR_E_VERIFY;
+        }
+      }
+      done += static_cast<uint32_t>(count);
+      ShowPercent(kVerifyFormat, status, progress, total, done);
+    }
+  }
+  status(kVerifyPassed);
+  return RESULT_OK;
+}
+
+}  // namespace
+
+void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& progress,
+                 uint32_t total, uint32_t position) {
+  // A file whose length the system cannot tell has no percentage to show.
+  if (total == 0) return;
+  const uint16_t percent = static_cast<uint16_t>((position * 100u) / total);
+  if (percent == progress.lastShown) return;
+  char text[80];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(percent));
+  progress.lastShown = percent;
+  status(text);
+}
+
+ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
+                           ProgressDisplay& progress, const FirmwareOptions& options) {
+  const std::string dir = options.imageDir.empty() ? ProgramDirectory() : options.imageDir;
+  TextFile file;
+  if (!file.Open(ImagePath(kFirmwareBase, version, dir))) return LDR_E_FIRMWARE_FILE;
+  const uint32_t total = static_cast<uint32_t>(file.Length());
+
+  // The whole file is checked before the first erase: a bad file must not cost the probe the
+  // firmware it has.
+  std::vector<ImageLine> lines;
+  if (ReadImage(file, lines) != RESULT_OK) {
+    status(kProgramFailed);
+    return LDR_E_FIRMWARE_FILE;
+  }
+
+  status(kErasing);
+  for (uint32_t sector : kFirmwareSectors) {
+    const ResultCode rc = EraseSector(link, sector);
+    if (rc != RESULT_OK) {
+      status(kEraseFailed);
+      return rc;
+    }
+  }
+
+  status(kProgramming);
+  const std::vector<WriteStep> steps =
+      options.mergeRecords ? MergedSteps(lines) : PerRecordSteps(lines);
+  uint32_t replyValue = 0;
+  for (const WriteStep& step : steps) {
+    ResultCode rc = RESULT_OK;
+    if (!step.bytes.empty()) {
+      rc = ProgramMemory(link, step.address, static_cast<uint16_t>(step.bytes.size()),
+                         step.bytes.data(), replyValue);
+    }
+    ShowPercent(kProgressFormat, status, progress, total, step.positionAfter);
+    if (rc != RESULT_OK) {
+      status(kProgramFailed);
+      return rc;
+    }
+  }
+
+  // The marker goes last, so a run that stops half-way leaves the firmware unmarked.
+  const ResultCode rc = ProgramMemory(link, FIRMWARE_SECTOR, sizeof kMarker, kMarker, replyValue);
+  if (rc != RESULT_OK) {
+    status(kProgramFailed);
+    return rc;
+  }
+  status(kProgramPassed);
+  if (options.verifyReadBack) return VerifyImage(link, lines, status, progress, options);
+  return RESULT_OK;
+}
+
+}  // namespace vanta

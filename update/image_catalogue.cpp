@@ -1,0 +1,79 @@
+#include "update/image_catalogue.h"
+
+#include "platform/files.h"
+
+namespace vanta {
+
+namespace {
+
+bool ValidVersion(ImageVersion version) {
+  return version != 0 && version <= 255;
+}
+
+// The three digits of a version 1..255 (callers check the range).
+std::string Digits(ImageVersion version) {
+  std::string digits(3, '0');
+  digits[0] = static_cast<char>('0' + version / 100);
+  digits[1] = static_cast<char>('0' + (version % 100) / 10);
+  digits[2] = static_cast<char>('0' + version % 10);
+  return digits;
+}
+
+// A directory as a prefix of file names: "" stays "" (the working directory), anything else ends
+// in '/'.
+std::string DirectoryPrefix(const std::string& dir) {
+  if (dir.empty() || dir.back() == '/') return dir;
+  return dir + '/';
+}
+
+}  // namespace
+
+ImageVersion VersionFromExtension(const std::string& extension) {
+  if (extension.size() != 4) return 0;
+  ImageVersion value = 0;
+  // The first character is the dot; it is not looked at.
+  for (size_t i = 1; i < 4; ++i) {
+    const char c = extension[i];
+    if (c < '0' || c > '9') return 0;
+    value = static_cast<ImageVersion>(value * 10 + (c - '0'));
+  }
+  return value;
+}
+
+ImageVersion FindNewestVersion(const std::string& base, const std::string& dir) {
+  ImageVersion highest = 0;
+  // Every entry that matches counts, whatever its kind: the listing does not tell files apart.
+  for (const std::string& name : ListDirectory(DirectoryPrefix(dir), base + ".???")) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos) continue;
+    const ImageVersion version = VersionFromExtension(name.substr(dot));
+    if (version > highest) highest = version;
+  }
+  return highest;
+}
+
+ImageVersion FindNewestVersion(const std::string& base) {
+  return FindNewestVersion(base, ProgramDirectory());
+}
+
+std::string ImagePath(const std::string& base, ImageVersion version, const std::string& dir) {
+  if (!ValidVersion(version)) return {};
+  return DirectoryPrefix(dir) + base + "." + Digits(version);
+}
+
+std::string ImagePath(const std::string& base, ImageVersion version) {
+  return ImagePath(base, version, ProgramDirectory());
+}
+
+std::string VersionText(ImageVersion version) {
+  if (!ValidVersion(version)) return "unknown";
+  const std::string digits = Digits(version);
+  return std::string(1, digits[0]) + "." + digits.substr(1);
+}
+
+std::string VersionDigits(ImageVersion version) {
+  if (!ValidVersion(version)) return "000";
+  return Digits(version);
+}
+
+}  // namespace vanta

@@ -1,0 +1,145 @@
+#include "update/logic.h"
+
+#include <cstdio>
+
+#include "link/loader.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr const char* kCommFailed = "Communication with Vanta failed!";
+
+// One loader command under the wait cursor; a failure shows its message after the cursor ended.
+template <typename Command>
+int SingleCommandStep(DialogView& view, Command command) {
+  WaitCursor cursor(view);
+  const ResultCode rc = command();
+  cursor.End();
+  if (rc < 0) {
+    ShowError(view, kCommFailed);
+    return 0;
+  }
+  return 1;
+}
+
+void ShowRowPercent(DialogView& view, const char* format, int row) {
+  char text[80];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>((100 * row) / kFuseRows));
+  view.SetStatus(text);
+}
+
+// The steps send rows by reference; a map that is not 134 rows of 240 fuses would send bytes
+// from outside the texts, so it never reaches the probe.
+bool WellFormed(const FuseMap& map) {
+  if (map.size() < static_cast<size_t>(kFuseRows)) return false;
+  for (int r = 0; r < kFuseRows; ++r) {
+    if (map[r].size() != static_cast<size_t>(kFusesPerRow)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int OpenLogicAccess(ProbeLink& link, DialogView& view) {
+  return SingleCommandStep(view, [&link] { return EnterLogicAccess(link); });
+}
+
+int CloseLogicAccess(ProbeLink& link, DialogView& view) {
+  return SingleCommandStep(view, [&link] { return LeaveLogicAccess(link); });
+}
+
+int CheckLogicDeviceType(ProbeLink& link, DialogView& view) {
+  uint8_t type = 0;
+  if (!SingleCommandStep(view, [&link, &type] { return ReadLogicDeviceType(link, type); })) {
+    return 0;
+  }
+  if (type != kExpectedLogicDeviceType) {
+    ShowError(view, "Logic: Unknown ispLSI device type!");
+    return 0;
+  }
+  return 1;
+}
+
+int EraseLogicDevice(ProbeLink& link, DialogView& view) {
+  view.SetStatus("Logic: Erasing ...");
+  return SingleCommandStep(view, [&link] { return EraseLogic(link); });
+}
+
+int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues) {
+  view.SetStatus("Logic: Programming ...");
+  if (!WellFormed(map)) {
+    ShowError(view, "Illegal JEDEC file format!");
+    return 0;
+  }
+  WaitCursor cursor(view);
+  for (int r = 0; r < kFuseRows; ++r) {
+    const ResultCode rc = ProgramLogicRow(link, static_cast<uint8_t>(r), map[r]);
+    // The percentage shows for every row, the failing one included: 0 after row 0, 99 after 133.
+    ShowRowPercent(view, "Logic: Programming ... ( %u%% )", r);
+    if (rc < 0) {
+      cursor.End();
+      ShowError(view, kCommFailed);
+      return 0;
+    }
+  }
+  if (ProgramLogicUes(link, ExpandUes(ues)) < 0) {
+    cursor.End();
+    ShowError(view, kCommFailed);
+    return 0;
+  }
+  return 1;
+}
+
+int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues) {
+  view.SetStatus("Logic: Verifying ...");
+  if (!WellFormed(map)) {
+    ShowError(view, "Illegal JEDEC file format!");
+    return 0;
+  }
+  WaitCursor cursor(view);
+  std::string programmed, erased;
+  for (int r = 0; r < kFuseRows; ++r) {
+    const ResultCode rc = ReadLogicRow(link, static_cast<uint8_t>(r), programmed, erased);
+    ShowRowPercent(view, "Logic: Verifying ... ( %u%% )", r);
+    const char* failure = nullptr;
+    if (rc < 0) {
+      failure = kCommFailed;
+    } else if (programmed != map[r]) {
+      failure = "Logic: Fuse map programmed verification failed!";
+    } else if (erased != map[r]) {
+      // Both readings are held against the same expected row.
+      failure = "Logic: Fuse map erased verification failed!";
+    }
+    if (failure != nullptr) {
+      cursor.End();
+      ShowError(view, failure);
+      return 0;
+    }
+  }
+  std::string readUes;
+  if (ReadLogicUes(link, readUes) < 0) {
+    cursor.End();
+    ShowError(view, kCommFailed);
+    return 0;
+  }
+  const bool same = readUes == ExpandUes(ues);
+  cursor.End();
+  if (!same) {
+    ShowError(view, "Logic: UES verify failed!");
+    return 0;
+  }
+  return 1;
+}
+
+std::string ExpandUes(const std::string& ues) {
+  std::string bits;
+  bits.reserve(kUesBits);
+  for (size_t p = 0; p < 15; ++p) {
+    const auto code = p < ues.size() ? static_cast<unsigned char>(ues[p]) : 0u;
+    for (int bit = 7; bit >= 0; --bit) bits.push_back((code >> bit) & 1u ? '1' : '0');
+  }
+  return bits;
+}
+
+}  // namespace vanta

@@ -1,0 +1,157 @@
+#include "update/update_flows.h"
+
+#include "link/loader.h"
+#include "platform/files.h"
+#include "update/jedec.h"
+#include "update/logic.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr const char* kUpdatePassed = "Updating firmware and logic passed!";
+constexpr const char* kUpdateFailed = "Updating firmware and logic failed!";
+
+// The flows hold the wait cursor for their whole run, and the steps they call show message boxes
+// of their own. A box must never come up under the wait cursor, so this view lets every level
+// rest while a box is shown and takes them up again afterwards.
+class CursorRestingView : public DialogView {
+ public:
+  explicit CursorRestingView(DialogView& inner) : inner_(inner) {}
+
+  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+  void SetVersionLabel(VersionLabel label, const std::string& text) override {
+    inner_.SetVersionLabel(label, text);
+  }
+  void EnableButton(FlowButton button, bool enabled) override {
+    inner_.EnableButton(button, enabled);
+  }
+  ControlValues ReadControls() override { return inner_.ReadControls(); }
+  void WriteControls(const ControlValues& values) override { inner_.WriteControls(values); }
+  void FocusField(EditField field) override { inner_.FocusField(field); }
+  MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                            MessageButtons buttons) override {
+    for (int i = 0; i < depth_; ++i) inner_.EndWaitCursor();
+    const MessageAnswer answer = inner_.ShowMessage(text, caption, icon, buttons);
+    for (int i = 0; i < depth_; ++i) inner_.BeginWaitCursor();
+    return answer;
+  }
+  void BeginWaitCursor() override {
+    ++depth_;
+    inner_.BeginWaitCursor();
+  }
+  void EndWaitCursor() override {
+    if (depth_ == 0) return;
+    --depth_;
+    inner_.EndWaitCursor();
+  }
+
+ private:
+  DialogView& inner_;
+  int depth_ = 0;
+};
+
+std::string ImageDirectory(const FlowContext& context) {
+  return context.imageDir.empty() ? ProgramDirectory() : context.imageDir;
+}
+
+// "PP4JEDK1" for a probe whose serial number has 10 characters and 'C' as its 10th.
+const char* LogicBaseName(const std::string& serialNumber) {
+  return serialNumber.size() == 10 && serialNumber[9] == 'C' ? kLogicBaseC : kLogicBase;
+}
+
+// Reads the logic image and runs the chain up to the verification; leave-access is sent in every
+// case, also when the image could not be read and access was never entered.
+int UpdateLogic(FlowContext& context, DialogView& view) {
+  DialogFields& fields = context.fields;
+  const std::string ues = "B6001E9" + VersionDigits(fields.newestLogicVersion);
+  const std::string path = ImagePath(LogicBaseName(fields.identity.serialNumber),
+                                     fields.newestLogicVersion, ImageDirectory(context));
+  FuseMap map;
+  ProbeLink& link = context.link;
+  const int result = ReadJedecFile(view, path, map) && OpenLogicAccess(link, view) &&
+                     CheckLogicDeviceType(link, view) && EraseLogicDevice(link, view) &&
+                     ProgramFuseMap(link, view, map, ues) && VerifyFuseMap(link, view, map, ues);
+  CloseLogicAccess(link, view);
+  return result;
+}
+
+void ShowVersionLabels(DialogView& view, const DeviceIdentity& identity) {
+  view.SetVersionLabel(VersionLabel::Firmware, VersionText(identity.firmwareVersion));
+  view.SetVersionLabel(VersionLabel::Logic, VersionText(identity.logicVersion));
+}
+
+}  // namespace
+
+void OnUpdate(FlowContext& context) {
+  CursorRestingView view(context.view);
+  DialogFields& fields = context.fields;
+  DeviceIdentity& identity = fields.identity;
+  WaitCursor cursor(view);
+
+  bool ok = true;
+  if (fields.newestFirmwareVersion != identity.firmwareVersion) {
+    FirmwareOptions options = context.firmware;
+    if (options.imageDir.empty()) options.imageDir = ImageDirectory(context);
+    const StatusSink status = [&view](const std::string& text) { view.SetStatus(text); };
+    if (ProgramFirmware(context.link, fields.newestFirmwareVersion, status, context.progress,
+                        options) != RESULT_OK) {
+      ShowError(view, "Firmware update failed!");
+      ok = false;
+    }
+  }
+  if (ok && fields.newestLogicVersion != identity.logicVersion) {
+    ok = UpdateLogic(context, view) != 0;
+  }
+  if (ok) {
+    const ResultCode rc = ReadIdentity(context.link, identity);
+    fields.macAddressText = MacAddressText(identity.serialNumber);
+    ok = rc == RESULT_OK;
+  }
+  if (ok) {
+    ExchangeData(view, fields, Exchange::Load);
+    view.SetStatus(kUpdatePassed);
+    const bool current = fields.newestFirmwareVersion == identity.firmwareVersion &&
+                         fields.newestLogicVersion == identity.logicVersion;
+    view.EnableButton(FlowButton::Update, !current);
+  } else {
+    view.SetStatus(kUpdateFailed);
+    identity.firmwareVersion = 0;
+    identity.logicVersion = 0;
+  }
+  ShowVersionLabels(view, identity);
+}
+
+void OnErase(FlowContext& context) {
+  CursorRestingView view(context.view);
+  if (view.ShowMessage("Erase Flash and EPLD?", "", MessageIcon::Exclamation,
+                       MessageButtons::YesNo) != MessageAnswer::Yes) {
+    return;
+  }
+  DialogFields& fields = context.fields;
+  ProbeLink& link = context.link;
+  WaitCursor cursor(view);
+  view.SetStatus("Erasing Flash and EPLD ...");
+
+  const int logic = OpenLogicAccess(link, view) && CheckLogicDeviceType(link, view) &&
+                    EraseLogicDevice(link, view);
+  CloseLogicAccess(link, view);
+  fields.identity.logicVersion = 0;
+
+  // The flash is erased whatever became of the logic.
+  view.SetStatus("Erasing all flash sectors ...");
+  const ResultCode flash = EraseAllSectors(link);
+  fields.identity.firmwareVersion = 0;
+
+  if (flash != RESULT_OK || !logic) {
+    view.SetStatus("Erasing Flash and EPLD failed!");
+  } else {
+    ExchangeData(view, fields, Exchange::Load);
+    view.SetStatus("Erasing Flash and EPLD passed!");
+    view.EnableButton(FlowButton::Update, true);
+  }
+  // Both versions now count as none, and read so as every other label does.
+  ShowVersionLabels(view, fields.identity);
+}
+
+}  // namespace vanta
