@@ -1,0 +1,186 @@
+#include "app/dialog_controller.h"
+
+#include <utility>
+
+#include "link/loader.h"
+#include "setup/setup_block.h"
+#include "update/image_catalogue.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr int kConnectAttempts = 10;
+
+// The image catalogue wants a directory with its trailing '/'; "" stays the program directory.
+std::string WithTrailingSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+}  // namespace
+
+DialogController::DialogController(DialogView& view, std::unique_ptr<ProbeLink> link,
+                                   std::string imageDir)
+    : view_(view), link_(std::move(link)), imageDir_(WithTrailingSlash(std::move(imageDir))) {
+  firmware_.imageDir = imageDir_;
+}
+
+DialogController::DialogController(DialogView& view, std::string imageDir)
+    : DialogController(view, std::make_unique<ProbeLink>(), std::move(imageDir)) {}
+
+void DialogController::OnOpen() {
+  ExchangeData(view_, fields_, Exchange::Load);
+  view_.SetStatus("");
+  fields_.identity.loaderVersion = 0;
+  fields_.identity.firmwareVersion = 0;
+  fields_.identity.logicVersion = 0;
+
+  // Only the default board's logic files count here, also for probes updated from the other set.
+  if (imageDir_.empty()) {
+    fields_.newestFirmwareVersion = FindNewestVersion(kFirmwareBase);
+    fields_.newestLogicVersion = FindNewestVersion(kLogicBase);
+  } else {
+    fields_.newestFirmwareVersion = FindNewestVersion(kFirmwareBase, imageDir_);
+    fields_.newestLogicVersion = FindNewestVersion(kLogicBase, imageDir_);
+  }
+  view_.SetVersionLabel(VersionLabel::NewestFirmware, VersionText(fields_.newestFirmwareVersion));
+  view_.SetVersionLabel(VersionLabel::NewestLogic, VersionText(fields_.newestLogicVersion));
+
+  view_.EnableButton(FlowButton::Connect, true);
+  view_.EnableButton(FlowButton::Current, false);
+  view_.EnableButton(FlowButton::Transmit, false);
+  view_.EnableButton(FlowButton::Update, false);
+  view_.EnableButton(FlowButton::Erase, false);
+}
+
+void DialogController::LeaveProbe() {
+  WaitCursor wait(view_);
+  view_.SetStatus("Starting firmware please wait....");
+  // Neither result matters: without a link the transaction refuses at once, and a probe that
+  // does not start its firmware is no reason to keep the user in the dialog.
+  StartFirmware(*link_);
+  link_->CloseLink();
+}
+
+bool DialogController::OnOk() {
+  LeaveProbe();
+  return ExchangeData(view_, fields_, Exchange::Save);
+}
+
+void DialogController::OnCancel() {
+  LeaveProbe();
+}
+
+void DialogController::ShowCurrentVersions() {
+  const DeviceIdentity& id = fields_.identity;
+  view_.SetVersionLabel(VersionLabel::Loader, VersionText(id.loaderVersion));
+  view_.SetVersionLabel(VersionLabel::Firmware, VersionText(id.firmwareVersion));
+  view_.SetVersionLabel(VersionLabel::Logic, VersionText(id.logicVersion));
+}
+
+void DialogController::ApplyUpdateRule() {
+  const DeviceIdentity& id = fields_.identity;
+  const bool same = static_cast<uint16_t>(fields_.newestFirmwareVersion) == id.firmwareVersion &&
+                    static_cast<uint16_t>(fields_.newestLogicVersion) == id.logicVersion;
+  view_.EnableButton(FlowButton::Update, !same);
+}
+
+void DialogController::OnConnect() {
+  if (!ExchangeData(view_, fields_, Exchange::Save)) return;
+
+  WaitCursor wait(view_);
+  view_.SetStatus("Connecting to Vanta Loader ...");
+  ResultCode outcome = SESSION_E_CLOSED;
+  for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
+    outcome = link_->OpenLinkByIndex(fields_.portIndex, fields_.speedIndex);
+    if (outcome != RESULT_OK) {
+      link_->CloseLink();
+      continue;
+    }
+    outcome = ReadIdentity(*link_, fields_.identity);
+    // Rebuilt whatever the read gave; the MAC label shows it only after a successful read.
+    fields_.macAddressText = MacAddressText(fields_.identity.serialNumber);
+    if (outcome == RESULT_OK) {
+      ExchangeData(view_, fields_, Exchange::Load);
+      ShowCurrentVersions();
+      break;
+    }
+    link_->CloseLink();
+  }
+  wait.End();
+
+  if (outcome != RESULT_OK || fields_.identity.loaderVersion == 0) {
+    link_->CloseLink();
+    ShowError(view_, outcome != RESULT_OK ? "Cannot connect to Vanta loader!"
+                                          : "There is no Vanta7 connected!");
+    view_.SetStatus("Connecting to Vanta loader failed!");
+    return;
+  }
+
+  view_.SetStatus("Connecting to Vanta Loader passed!");
+  ShowCurrentVersions();
+  view_.EnableButton(FlowButton::Connect, false);
+  view_.EnableButton(FlowButton::Current, true);
+  view_.EnableButton(FlowButton::Erase, true);
+  view_.EnableButton(FlowButton::Transmit, true);
+  ApplyUpdateRule();
+}
+
+void DialogController::OnCurrent() {
+  WaitCursor wait(view_);
+  view_.SetStatus("Reading current versions, please wait.");
+  const ResultCode result = ReadIdentity(*link_, fields_.identity);
+  fields_.macAddressText = MacAddressText(fields_.identity.serialNumber);
+  if (result == RESULT_OK) {
+    ExchangeData(view_, fields_, Exchange::Load);
+    ShowCurrentVersions();
+  }
+  wait.End();
+
+  if (result != RESULT_OK) {
+    ShowError(view_, "Communication with Vanta failed!");
+    view_.SetStatus("Reading current versions failed!");
+    return;
+  }
+  view_.SetStatus("Reading current versions passed!");
+  ApplyUpdateRule();
+}
+
+FlowContext DialogController::Context() {
+  return FlowContext{*link_, view_, fields_, progress_, imageDir_, firmware_};
+}
+
+void DialogController::OnUpdate() {
+  FlowContext context = Context();
+  vanta::OnUpdate(context);
+}
+
+void DialogController::OnErase() {
+  FlowContext context = Context();
+  vanta::OnErase(context);
+}
+
+void DialogController::OnTransmit() {
+  if (!ExchangeData(view_, fields_, Exchange::Save)) return;
+
+  WaitCursor wait(view_);
+  view_.SetStatus("Writing setup data ....");
+  SetupTexts texts;
+  texts.probeIpText = fields_.probeIpText;
+  texts.subnetMaskText = fields_.subnetMaskText;
+  texts.gatewayText = fields_.gatewayText;
+  texts.configHostText = fields_.configHostText;
+  texts.configFileText = fields_.configFileText;
+  const ResultCode result = TransmitSetup(*link_, texts);
+  wait.End();
+
+  if (result == RESULT_OK) {
+    view_.SetStatus("Writing setup data passed");
+    return;
+  }
+  view_.SetStatus("Writing setup data failed!");
+  view_.ShowMessage("Transfer failed!", "Error", MessageIcon::Exclamation, MessageButtons::Ok);
+}
+
+}  // namespace vanta

@@ -1,0 +1,72 @@
+#include "update/dialog_view.h"
+
+#include "setup/dotted_quad.h"
+
+namespace vanta {
+
+namespace {
+
+// One step of the save exchange for a limited edit field: the text is copied first and checked
+// afterwards, so a refused text is already in the field, as the binding order promises.
+bool SaveLimitedText(DialogView& view, const std::string& control, std::string& field,
+                     EditField which) {
+  field = control;
+  if (field.size() <= static_cast<size_t>(kAddressFieldLimit)) return true;
+  view.ShowMessage(
+      "Please enter no more than " + std::to_string(kAddressFieldLimit) + " characters.", "",
+      MessageIcon::Exclamation, MessageButtons::Ok);
+  view.FocusField(which);
+  return false;
+}
+
+}  // namespace
+
+bool ExchangeData(DialogView& view, DialogFields& fields, Exchange direction) {
+  if (direction == Exchange::Load) {
+    ControlValues values;
+    values.portIndex = fields.portIndex;
+    values.speedIndex = fields.speedIndex;
+    values.probeIpText = fields.probeIpText;
+    values.serialNumber = fields.identity.serialNumber;
+    values.subnetMaskText = fields.subnetMaskText;
+    values.gatewayText = fields.gatewayText;
+    values.macAddressText = fields.macAddressText;
+    values.configHostText = fields.configHostText;
+    values.configFileText = fields.configFileText;
+    view.WriteControls(values);
+    return true;
+  }
+
+  const ControlValues values = view.ReadControls();
+  fields.portIndex = values.portIndex;
+  fields.speedIndex = values.speedIndex;
+  if (!SaveLimitedText(view, values.probeIpText, fields.probeIpText, EditField::ProbeIp))
+    return false;
+  if (!SaveLimitedText(view, values.subnetMaskText, fields.subnetMaskText, EditField::SubnetMask))
+    return false;
+  if (!SaveLimitedText(view, values.gatewayText, fields.gatewayText, EditField::Gateway))
+    return false;
+  if (!SaveLimitedText(view, values.configHostText, fields.configHostText, EditField::ConfigHost))
+    return false;
+  fields.configFileText = values.configFileText;
+
+  // The address check comes after every control was copied, so the field exchanged last (the
+  // configuration file) is the one that takes the focus.
+  if (ParseDottedQuad(fields.probeIpText) == kInvalidAddress) {
+    view.ShowMessage("Invalid IP address!", kAppTitle, MessageIcon::Exclamation,
+                     MessageButtons::Ok);
+    view.FocusField(EditField::ConfigFile);
+    return false;
+  }
+  return true;
+}
+
+std::string MacAddressText(const std::string& serialNumber) {
+  return "0A4F19" + serialNumber.substr(0, 6);
+}
+
+void ShowError(DialogView& view, const std::string& text) {
+  view.ShowMessage(text, "", MessageIcon::Exclamation, MessageButtons::Ok);
+}
+
+}  // namespace vanta
