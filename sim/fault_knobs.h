@@ -7,27 +7,27 @@ namespace vanta::sim {
 
 struct FaultKnobs {
   // Line faults, per byte the probe sends (rates 0..1).
-  std::atomic<double> dropRate{0};     // byte vanishes
-  std::atomic<double> corruptRate{0};  // byte changes value
-  std::atomic<double> insertRate{0};   // a random byte appears before it
+  std::atomic<double> dropRate{0};            // byte vanishes
+  std::atomic<double> corruptRate{0};         // byte changes value
+  std::atomic<double> insertRate{0};          // a random byte appears before it
   std::atomic<uint32_t> noiseBeforeFrame{0};  // random non-DLE bytes before each reply frame
 
   // Replies.
-  std::atomic<int32_t> silentForRequests{0};  // the next N requests get no reply
-  std::atomic<int32_t> silentFromCommand{-1}; // no reply to any command after the Nth (0-based)
-  std::atomic<bool> silent{false};            // answers nothing at all
-  std::atomic<int32_t> hangUpAfterBytes{-1};  // closes the line after N more bytes received
+  std::atomic<int32_t> silentForRequests{0};    // the next N requests get no reply
+  std::atomic<int32_t> silentFromCommand{-1};   // no reply to any command after the Nth (0-based)
+  std::atomic<bool> silent{false};              // answers nothing at all
+  std::atomic<int32_t> hangUpAfterBytes{-1};    // closes the line after N more bytes received
   std::atomic<int32_t> wrongLengthCommand{-1};  // this command code's reply gets a wrong length
   std::atomic<int32_t> wrongLengthDelta{1};     // ... longer by this many bytes (negative: shorter)
   std::atomic<int32_t> wrongEchoCommand{-1};    // this command code's reply gets a wrong echo
   std::atomic<int32_t> wrongHeaderLengthOnce{0};  // next N replies: header length disagrees
 
   // Loader status failures.
-  std::atomic<int64_t> failEraseSector{-1};    // erase of this sector address reports status 1
-  std::atomic<int64_t> failProgramSector{-1};  // program into this sector reports status 1
+  std::atomic<int64_t> failEraseSector{-1};         // erase of this sector address reports status 1
+  std::atomic<int64_t> failProgramSector{-1};       // program into this sector reports status 1
   std::atomic<int32_t> failProgramAfterWrites{-1};  // the Nth LDR_PROGRAM (0-based) fails
   std::atomic<int32_t> corruptProgramWrite{-1};     // the Nth LDR_PROGRAM stores one bit wrong
-  std::atomic<int32_t> failLogicRow{-1};       // LDR_LOGIC_PROGRAM_ROW of this row: no reply
+  std::atomic<int32_t> failLogicRow{-1};            // LDR_LOGIC_PROGRAM_ROW of this row: no reply
   std::atomic<int32_t> linkSetSpeedReplyLength{7};  // bytes in the LINK_SET_SPEED reply
 
   // Busy times of the modelled operations, in milliseconds.

@@ -14,9 +14,9 @@ inline constexpr uint32_t kFlashBase = 0x01000000;
 inline constexpr uint32_t kFlashSize = 0x00100000;  // 1 MiB NOR
 
 struct ProbeOptions {
-  uint32_t startSpeed = 9600;     // the loader's line speed after reset
-  uint32_t topSpeed = 115200;     // highest speed it agrees to in LINK_SET_SPEED
-  uint32_t answerSpeed = 0;       // speed named in the LINK_SET_SPEED reply; 0 = asked, capped
+  uint32_t startSpeed = 9600;  // the loader's line speed after reset
+  uint32_t topSpeed = 115200;  // highest speed it agrees to in LINK_SET_SPEED
+  uint32_t answerSpeed = 0;    // speed named in the LINK_SET_SPEED reply; 0 = asked, capped
   uint16_t loaderVersion = 0x0102;
   std::string serialNumber = "12345678";  // 8 or 10 characters
   uint8_t logicDeviceType = 19;
@@ -28,13 +28,13 @@ struct ProbeOptions {
 
 // What crossed the line, for benchmarks and tests.
 struct Counters {
-  uint64_t bytesIn = 0;    // tool to probe
-  uint64_t bytesOut = 0;   // probe to tool
-  uint64_t framesIn = 0;   // well-formed frames received
+  uint64_t bytesIn = 0;   // tool to probe
+  uint64_t bytesOut = 0;  // probe to tool
+  uint64_t framesIn = 0;  // well-formed frames received
   uint64_t framesOut = 0;
-  uint64_t repeatsSeen = 0;       // requests that came again with the same header
-  uint64_t busyMicros = 0;        // modelled operation busy time spent
-  uint64_t garbledBytes = 0;      // bytes lost to a speed mismatch
+  uint64_t repeatsSeen = 0;   // requests that came again with the same header
+  uint64_t busyMicros = 0;    // modelled operation busy time spent
+  uint64_t garbledBytes = 0;  // bytes lost to a speed mismatch
 };
 
 class VirtualProbe {
@@ -51,7 +51,7 @@ class VirtualProbe {
   std::string DevicePath() const;
 
   // Everything below is safe to call while the probe runs.
-  FaultKnobs& Faults();            // changed between or during transactions
+  FaultKnobs& Faults();  // changed between or during transactions
   Counters GetCounters() const;
   void ResetCounters();
   // Codes of the loader commands received (one entry per command handled, repeats included).
