@@ -1,0 +1,490 @@
+#include "app/qt_main_dialog.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QShortcut>
+#include <QThread>
+#include <QWindow>
+#include <algorithm>
+#include <thread>
+
+#include "app/qt_about_dialog.h"
+#include "link/link_session.h"
+#include "platform/ports.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignTop;
+constexpr Qt::Alignment kCentre = Qt::AlignHCenter | Qt::AlignTop;
+constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignTop;
+
+constexpr int kIdSerial = 118, kIdConnect = 129, kIdLoader = 112, kIdFirmware = 106,
+              kIdNewestFirmware = 107, kIdCurrent = 105, kIdLogic = 108, kIdNewestLogic = 109,
+              kIdUpdate = 110, kIdProbeIp = 113, kIdSubnet = 120, kIdGateway = 121, kIdHost = 116,
+              kIdConfigFile = 117, kIdTransmit = 114, kIdOk = 1, kIdCancel = 2, kIdStatus = 111,
+              kIdMac = 122, kIdPort = 130, kIdSpeed = 131, kIdErase = 115;
+
+QString ToQt(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// The Port list: its entries' tooltips name the device each COM entry stands for now, looked
+// up again whenever the list opens (a port link may have been made since).
+class PortList : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  void RefreshDevices() {
+    for (int i = 0; i < count(); ++i)
+      setItemData(i, ToQt(ResolvePortDevice(itemText(i).toStdString())), Qt::ToolTipRole);
+  }
+  void showPopup() override {
+    RefreshDevices();
+    QComboBox::showPopup();
+  }
+};
+
+// While a flow runs, every input event meant for the dialog's window is dropped: clicks, keys,
+// shortcuts, the wheel, context menus and close requests. Other windows (the flow's message
+// boxes) still take input.
+class InputSwallower : public QObject {
+ public:
+  explicit InputSwallower(QWidget* dialog) : dialog_(dialog) { qApp->installEventFilter(this); }
+  ~InputSwallower() override { qApp->removeEventFilter(this); }
+
+  bool eventFilter(QObject* target, QEvent* event) override {
+    if (!IsInput(event->type()) || !BelongsToDialog(target)) return false;
+    // A close request is refused by leaving it unaccepted; a shortcut override is accepted so
+    // that no shortcut fires on the way to the (swallowed) key press.
+    if (event->type() == QEvent::Close)
+      event->ignore();
+    else
+      event->accept();
+    return true;
+  }
+
+ private:
+  static bool IsInput(QEvent::Type type) {
+    switch (type) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove:
+      case QEvent::Wheel:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::ContextMenu:
+      case QEvent::Close:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+      case QEvent::HoverEnter:
+      case QEvent::HoverMove:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool BelongsToDialog(QObject* target) const {
+    if (auto* widget = qobject_cast<QWidget*>(target)) return widget->window() == dialog_;
+    if (auto* window = qobject_cast<QWindow*>(target)) return window == dialog_->windowHandle();
+    for (QObject* o = target; o != nullptr; o = o->parent()) {
+      if (o == dialog_) return true;
+    }
+    return false;
+  }
+
+  QWidget* dialog_;
+};
+
+}  // namespace
+
+const std::vector<FormControl>& MainForm() {
+  using C = FormControl;
+  static const std::vector<FormControl> form = {
+      {1, -1, C::GroupBox, "Connect Vanta7 Loader", 5, 5, 205, 75, kLeft, 0},
+      {2, -1, C::GroupBox, "Channel", 10, 15, 110, 60, kLeft, 0},
+      {3, -1, C::Label, "SN:", 135, 20, 13, 8, kRight, 0},
+      {4, kIdSerial, C::Label, "unknown", 150, 20, 55, 8, kCentre, 0},
+      {5, kIdConnect, C::Button, "&Connect", 155, 60, 50, 14, kLeft, 0},
+      {6, -1, C::GroupBox, "Vanta7 Firmware / Logic", 5, 85, 205, 60, kLeft, 0},
+      {7, -1, C::Label, "Current", 65, 95, 35, 8, kCentre, 0},
+      {8, -1, C::Label, "Newest", 110, 95, 35, 8, kCentre, 0},
+      {9, -1, C::Label, "Loader", 10, 110, 45, 8, kLeft, 0},
+      {10, kIdLoader, C::Label, "unknown", 65, 110, 35, 8, kCentre, 0},
+      {11, -1, C::Label, "Firmware", 10, 120, 45, 8, kLeft, 0},
+      {12, kIdFirmware, C::Label, "unknown", 65, 120, 35, 8, kCentre, 0},
+      {13, kIdNewestFirmware, C::Label, "unknown", 110, 120, 35, 8, kCentre, 0},
+      {14, kIdCurrent, C::Button, "Current", 155, 94, 50, 14, kLeft, 0},
+      {15, -1, C::Label, "Logic", 10, 130, 45, 8, kLeft, 0},
+      {16, kIdLogic, C::Label, "unknown", 65, 130, 35, 8, kCentre, 0},
+      {17, kIdNewestLogic, C::Label, "unknown", 110, 130, 35, 8, kCentre, 0},
+      {18, kIdUpdate, C::Button, "Update", 155, 126, 50, 14, kLeft, 0},
+      {19, -1, C::GroupBox, "Configuration", 5, 150, 205, 130, kLeft, 0},
+      {20, -1, C::Label, "Vanta IP Address", 10, 167, 90, 10, kLeft, 0},
+      {21, kIdProbeIp, C::EditField, "", 115, 165, 90, 13, kLeft, kAddressFieldLimit},
+      {22, -1, C::Label, "Subnet Mask", 10, 182, 90, 10, kLeft, 0},
+      {23, kIdSubnet, C::EditField, "", 115, 180, 90, 13, kLeft, kAddressFieldLimit},
+      {24, -1, C::Label, "Default Gateway", 10, 197, 90, 10, kLeft, 0},
+      {25, kIdGateway, C::EditField, "", 115, 195, 90, 13, kLeft, kAddressFieldLimit},
+      {26, -1, C::Label, "Config - Host IP Address", 10, 212, 90, 10, kLeft, 0},
+      {27, kIdHost, C::EditField, "", 115, 210, 90, 13, kLeft, kAddressFieldLimit},
+      {28, -1, C::Label, "Configuration file ", 10, 230, 65, 10, kLeft, 0},
+      {29, kIdConfigFile, C::EditField, "", 10, 240, 195, 13, kLeft, 0},
+      {30, kIdTransmit, C::Button, "&Transmit", 135, 260, 70, 14, kLeft, 0},
+      {31, kIdOk, C::DefaultButton, "Ok", 70, 260, 50, 14, kLeft, 0},
+      {32, kIdCancel, C::Button, "Cancel", 10, 260, 50, 14, kLeft, 0},
+      {33, kIdStatus, C::Label, "Loading firmware, please wait", 5, 285, 205, 8, kCentre, 0},
+      {34, -1, C::Label, "MAC:", 130, 35, 18, 8, kRight, 0},
+      {35, kIdMac, C::Label, "unknown", 150, 35, 55, 8, kCentre, 0},
+      {36, kIdPort, C::DropDownList, "", 60, 30, 50, 49, kLeft, 0},
+      {37, -1, C::Label, "Port", 20, 32, 30, 8, kLeft, 0},
+      {38, kIdSpeed, C::DropDownList, "", 60, 50, 50, 63, kLeft, 0},
+      {39, -1, C::Label, "Speed", 20, 52, 30, 8, kLeft, 0},
+      {40, kIdErase, C::Button, "Erase", 155, 110, 50, 14, kLeft, 0},
+  };
+  return form;
+}
+
+CZaduderivaDlg::CZaduderivaDlg(std::unique_ptr<ProbeLink> link, std::string imageDir,
+                               QWidget* parent)
+    : QDialog(parent),
+      controller_(*this, link ? std::move(link) : std::make_unique<ProbeLink>(),
+                  std::move(imageDir)),
+      units_(DialogFont()) {
+  setFont(DialogFont());
+  setWindowTitle(QStringLiteral("Vanta7 Update/Setup"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setWindowIcon(ProgramIcon());
+  setFixedSize(units_.Size(219, 301));
+  BuildForm();
+
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(help, &QShortcut::activated, this, &CZaduderivaDlg::OnAbout);
+}
+
+CZaduderivaDlg::~CZaduderivaDlg() = default;
+
+void CZaduderivaDlg::BuildForm() {
+  QWidget* previous = nullptr;
+  for (const FormControl& c : MainForm()) {
+    const QString text = QString::fromLatin1(c.text);
+    QWidget* widget = nullptr;
+    switch (c.kind) {
+      case FormControl::GroupBox: {
+        // The title sits on the frame's top line, half a text line below the box's top.
+        auto* group = new QGroupBox(text, this);
+        group->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid);"
+                                            " border-radius: 2px; margin-top: %1px; }"
+                                            " QGroupBox::title { subcontrol-origin: margin;"
+                                            " left: %2px; padding: 0px 2px; }")
+                                 .arg(units_.BaseY() / 2)
+                                 .arg(units_.X(2)));
+        widget = group;
+        break;
+      }
+      case FormControl::Label: {
+        auto* label = new QLabel(text, this);
+        label->setAlignment(c.align);
+        label->setTextFormat(Qt::PlainText);
+        widget = label;
+        break;
+      }
+      case FormControl::Button:
+      case FormControl::DefaultButton: {
+        auto* button = new QPushButton(text, this);
+        button->setAutoDefault(true);
+        button->setDefault(c.kind == FormControl::DefaultButton);
+        widget = button;
+        break;
+      }
+      case FormControl::EditField: {
+        auto* edit = new QLineEdit(this);
+        const int limit = c.limit;
+        if (limit > 0) {
+          edit->setMaxLength(limit);
+          // A longer text can only come from the settings store: it stays whole, but typing
+          // never makes it longer, and once it is within the limit the limit holds again.
+          connect(edit, &QLineEdit::textChanged, edit, [edit, limit](const QString& now) {
+            edit->setMaxLength(std::max<int>(limit, now.size()));
+          });
+        }
+        widget = edit;
+        break;
+      }
+      case FormControl::DropDownList: {
+        auto* list = c.id == kIdPort ? new PortList(this) : new QComboBox(this);
+        list->setEditable(false);
+        list->setInsertPolicy(QComboBox::NoInsert);
+        widget = list;
+        break;
+      }
+    }
+    widget->setObjectName(c.id >= 0 ? QStringLiteral("idc_%1").arg(c.id)
+                                    : QStringLiteral("static_%1").arg(c.number));
+    widget->setProperty("controlId", c.id);
+    widget->setProperty("controlNumber", c.number);
+    QRect rect = units_.Rect(c.x, c.y, c.width, c.height);
+    if (c.kind == FormControl::DropDownList) {
+      // The template height is that of the opened list; the closed list takes the style's height
+      // and the popup shows as many entries as fit in the rest.
+      auto* list = static_cast<QComboBox*>(widget);
+      const int closed = list->sizeHint().height();
+      list->setProperty("droppedHeight", rect.height());
+      rect.setHeight(closed);
+    }
+    widget->setGeometry(rect);
+    if (widget->focusPolicy() != Qt::NoFocus) {
+      if (previous != nullptr) setTabOrder(previous, widget);
+      previous = widget;
+    }
+    if (c.id >= 0) controls_[c.id] = widget;
+  }
+
+  auto button = [this](int id) { return static_cast<QPushButton*>(controls_.at(id)); };
+  auto label = [this](int id) { return static_cast<QLabel*>(controls_.at(id)); };
+  auto edit = [this](int id) { return static_cast<QLineEdit*>(controls_.at(id)); };
+  buttons_ = {{FlowButton::Connect, button(kIdConnect)},
+              {FlowButton::Current, button(kIdCurrent)},
+              {FlowButton::Update, button(kIdUpdate)},
+              {FlowButton::Erase, button(kIdErase)},
+              {FlowButton::Transmit, button(kIdTransmit)}};
+  versionLabels_ = {{VersionLabel::Loader, label(kIdLoader)},
+                    {VersionLabel::Firmware, label(kIdFirmware)},
+                    {VersionLabel::Logic, label(kIdLogic)},
+                    {VersionLabel::NewestFirmware, label(kIdNewestFirmware)},
+                    {VersionLabel::NewestLogic, label(kIdNewestLogic)}};
+  edits_ = {{EditField::ProbeIp, edit(kIdProbeIp)},
+            {EditField::SubnetMask, edit(kIdSubnet)},
+            {EditField::Gateway, edit(kIdGateway)},
+            {EditField::ConfigHost, edit(kIdHost)},
+            {EditField::ConfigFile, edit(kIdConfigFile)}};
+  status_ = label(kIdStatus);
+  serialLabel_ = label(kIdSerial);
+  macLabel_ = label(kIdMac);
+  portList_ = static_cast<QComboBox*>(controls_.at(kIdPort));
+  speedList_ = static_cast<QComboBox*>(controls_.at(kIdSpeed));
+
+  for (int n = 1; n <= kPortCount; ++n) portList_->addItem(QStringLiteral("COM%1").arg(n));
+  static_cast<PortList*>(portList_)->RefreshDevices();
+  for (uint32_t speed : kSpeedTable) speedList_->addItem(QString::number(speed));
+  for (QComboBox* list : {portList_, speedList_}) {
+    const int item = std::max(1, list->view()->sizeHintForRow(0));
+    const int room = list->property("droppedHeight").toInt() - list->height();
+    list->setMaxVisibleItems(std::max(1, room / item));
+    list->setCurrentIndex(-1);
+  }
+
+  connect(button(kIdConnect), &QPushButton::clicked, this,
+          [this] { RunFlow([this] { controller_.OnConnect(); }); });
+  connect(button(kIdCurrent), &QPushButton::clicked, this,
+          [this] { RunFlow([this] { controller_.OnCurrent(); }); });
+  connect(button(kIdUpdate), &QPushButton::clicked, this,
+          [this] { RunFlow([this] { controller_.OnUpdate(); }); });
+  connect(button(kIdErase), &QPushButton::clicked, this,
+          [this] { RunFlow([this] { controller_.OnErase(); }); });
+  connect(button(kIdTransmit), &QPushButton::clicked, this,
+          [this] { RunFlow([this] { controller_.OnTransmit(); }); });
+  connect(button(kIdOk), &QPushButton::clicked, this, &CZaduderivaDlg::OnOkClicked);
+  connect(button(kIdCancel), &QPushButton::clicked, this, &CZaduderivaDlg::reject);
+}
+
+QWidget* CZaduderivaDlg::Control(int id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+void CZaduderivaDlg::showEvent(QShowEvent* event) {
+  if (!opened_) {
+    opened_ = true;
+    controller_.OnOpen();
+    // The first enabled control in tab order takes the focus (Connect, as only it is enabled),
+    // rather than the default button that the toolkit would pick.
+    for (const FormControl& c : MainForm()) {
+      QWidget* widget = Control(c.id);
+      if (widget != nullptr && widget->focusPolicy() != Qt::NoFocus && widget->isEnabled()) {
+        widget->setFocus(Qt::OtherFocusReason);
+        break;
+      }
+    }
+  }
+  QDialog::showEvent(event);
+}
+
+void CZaduderivaDlg::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addSeparator();
+  QAction* about = menu.addAction(QStringLiteral("&About vantaLink Setup..."));
+  about->setData(kCommandAbout);
+  QAction* chosen = menu.exec(event->globalPos());
+  // Command codes 16 to 31 all mean About, as the low four bits are the system's own.
+  if (chosen != nullptr && (chosen->data().toInt() & ~0xF) == kCommandAbout) OnAbout();
+}
+
+void CZaduderivaDlg::OnAbout() {
+  if (flowRunning_) return;
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CZaduderivaDlg::RunFlow(const std::function<void()>& flow) {
+  if (flowRunning_) return;
+  flowRunning_ = true;
+  {
+    InputSwallower swallower(this);
+    QEventLoop loop;
+    // The controller and its link belong to the worker until the flow ends; every view call it
+    // makes comes back to this thread, which keeps painting in the loop meanwhile.
+    std::thread worker([&flow, &loop] {
+      flow();
+      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+  }
+  flowRunning_ = false;
+}
+
+void CZaduderivaDlg::OnOkClicked() {
+  bool ok = false;
+  RunFlow([this, &ok] { ok = controller_.OnOk(); });
+  if (ok) QDialog::accept();
+}
+
+void CZaduderivaDlg::reject() {
+  if (flowRunning_) return;
+  RunFlow([this] { controller_.OnCancel(); });
+  QDialog::reject();
+}
+
+void CZaduderivaDlg::OnGuiThread(const std::function<void()>& work) {
+  if (QThread::currentThread() == thread())
+    work();
+  else
+    QMetaObject::invokeMethod(this, work, Qt::BlockingQueuedConnection);
+}
+
+void CZaduderivaDlg::SetStatus(const std::string& text) {
+  OnGuiThread([this, &text] {
+    status_->setText(ToQt(text));
+    // Called on this thread the text would otherwise wait for the next trip through the loop.
+    if (!flowRunning_ && status_->isVisible()) status_->repaint();
+  });
+}
+
+void CZaduderivaDlg::SetVersionLabel(VersionLabel label, const std::string& text) {
+  OnGuiThread([this, label, &text] { versionLabels_.at(label)->setText(ToQt(text)); });
+}
+
+void CZaduderivaDlg::EnableButton(FlowButton button, bool enabled) {
+  OnGuiThread([this, button, enabled] { buttons_.at(button)->setEnabled(enabled); });
+}
+
+ControlValues CZaduderivaDlg::ReadControls() {
+  ControlValues values;
+  OnGuiThread([this, &values] {
+    values.portIndex = portList_->currentIndex();
+    values.speedIndex = speedList_->currentIndex();
+    values.probeIpText = edits_.at(EditField::ProbeIp)->text().toStdString();
+    values.subnetMaskText = edits_.at(EditField::SubnetMask)->text().toStdString();
+    values.gatewayText = edits_.at(EditField::Gateway)->text().toStdString();
+    values.configHostText = edits_.at(EditField::ConfigHost)->text().toStdString();
+    values.configFileText = edits_.at(EditField::ConfigFile)->text().toStdString();
+    values.serialNumber = serialLabel_->text().toStdString();
+    values.macAddressText = macLabel_->text().toStdString();
+  });
+  return values;
+}
+
+void CZaduderivaDlg::SetLimitedText(QLineEdit* edit, int limit, const std::string& text) {
+  const QString value = ToQt(text);
+  // The limit is widened before the text goes in, or the toolkit would cut a longer stored
+  // value that the save exchange must still see whole (and refuse).
+  edit->setMaxLength(std::max<int>(limit, value.size()));
+  edit->setText(value);
+  edit->setMaxLength(std::max<int>(limit, edit->text().size()));
+}
+
+void CZaduderivaDlg::WriteControls(const ControlValues& values) {
+  OnGuiThread([this, &values] {
+    portList_->setCurrentIndex(
+        values.portIndex >= 0 && values.portIndex < kPortCount ? values.portIndex : -1);
+    speedList_->setCurrentIndex(
+        values.speedIndex >= 0 && values.speedIndex < kSpeedCount ? values.speedIndex : -1);
+    SetLimitedText(edits_.at(EditField::ProbeIp), kAddressFieldLimit, values.probeIpText);
+    serialLabel_->setText(ToQt(values.serialNumber));
+    SetLimitedText(edits_.at(EditField::SubnetMask), kAddressFieldLimit, values.subnetMaskText);
+    SetLimitedText(edits_.at(EditField::Gateway), kAddressFieldLimit, values.gatewayText);
+    macLabel_->setText(ToQt(values.macAddressText));
+    SetLimitedText(edits_.at(EditField::ConfigHost), kAddressFieldLimit, values.configHostText);
+    edits_.at(EditField::ConfigFile)->setText(ToQt(values.configFileText));
+  });
+}
+
+void CZaduderivaDlg::FocusField(EditField field) {
+  OnGuiThread([this, field] {
+    QLineEdit* edit = edits_.at(field);
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+  });
+}
+
+MessageAnswer CZaduderivaDlg::ShowMessage(const std::string& text, const std::string& caption,
+                                          MessageIcon icon, MessageButtons buttons) {
+  MessageAnswer answer = MessageAnswer::Ok;
+  OnGuiThread([&] {
+    if (messageHook_) {
+      answer = messageHook_(text, caption, icon, buttons);
+      return;
+    }
+    QMessageBox box(this);
+    box.setWindowTitle(ToQt(caption.empty() ? std::string(kAppTitle) : caption));
+    box.setText(ToQt(text));
+    box.setIcon(icon == MessageIcon::Exclamation ? QMessageBox::Warning
+                : icon == MessageIcon::Question  ? QMessageBox::Question
+                                                 : QMessageBox::NoIcon);
+    if (buttons == MessageButtons::YesNo) {
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      box.setDefaultButton(QMessageBox::Yes);
+    } else {
+      box.setStandardButtons(QMessageBox::Ok);
+    }
+    const int result = box.exec();
+    if (buttons == MessageButtons::YesNo)
+      answer = result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+  });
+  return answer;
+}
+
+void CZaduderivaDlg::BeginWaitCursor() {
+  OnGuiThread([this] {
+    ++waitDepth_;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  });
+}
+
+void CZaduderivaDlg::EndWaitCursor() {
+  OnGuiThread([this] {
+    if (waitDepth_ == 0) return;  // an end without a begin must not undo someone else's cursor
+    --waitDepth_;
+    QApplication::restoreOverrideCursor();
+  });
+}
+
+}  // namespace vanta
