@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "tests/support/image_gen.h"
+#include "update/image_catalogue.h"
+
+namespace vanta {
+namespace {
+
+using test::ImageTempDir;
+using test::WriteTextFile;
+
+TEST(VersionFromExtension, TakesOnlyADotAndThreeDigits) {
+  struct Row {
+    const char* extension;
+    ImageVersion expected;
+  };
+  const Row rows[] = {
+      {".042", 42}, {".105", 105}, {".999", 999}, {".000", 0},  {"x042", 42},  // dot not examined
+      {".12", 0},   {".1234", 0},  {"", 0},       {".1A5", 0},  {".0a2", 0},
+      {". 12", 0},  {".-12", 0},   {".255", 255}, {".256", 256}};
+  for (const Row& row : rows) {
+    EXPECT_EQ(VersionFromExtension(row.extension), row.expected) << '"' << row.extension << '"';
+  }
+}
+
+TEST(VersionText, ShowsOneDigitPointTwoDigitsAndUnknownOutsideOneTo255) {
+  struct Row {
+    ImageVersion version;
+    const char* text;
+    const char* digits;
+  };
+  const Row rows[] = {{0, "unknown", "000"},   {1, "0.01", "001"},       {5, "0.05", "005"},
+                      {7, "0.07", "007"},      {100, "1.00", "100"},     {123, "1.23", "123"},
+                      {255, "2.55", "255"},    {256, "unknown", "000"},  {300, "unknown", "000"},
+                      {999, "unknown", "000"}, {65535, "unknown", "000"}};
+  for (const Row& row : rows) {
+    EXPECT_EQ(VersionText(row.version), row.text) << row.version;
+    EXPECT_EQ(VersionDigits(row.version), row.digits) << row.version;
+  }
+}
+
+TEST(ImagePath, JoinsDirectoryBaseAndThreeDigitsAndRefusesVersionsOutsideOneTo255) {
+  EXPECT_EQ(ImagePath("VT7PP4FW", 7, "/opt/vanta/"), "/opt/vanta/VT7PP4FW.007");
+  EXPECT_EQ(ImagePath("PP4JEDK1", 123, "/opt/vanta/"), "/opt/vanta/PP4JEDK1.123");
+  EXPECT_EQ(ImagePath("VT7PP4FW", 7, "/opt/vanta"), "/opt/vanta/VT7PP4FW.007");
+  EXPECT_EQ(ImagePath("VT7PP4FW", 0, "/opt/vanta/"), "");
+  EXPECT_EQ(ImagePath("VT7PP4FW", 256, "/opt/vanta/"), "");
+  EXPECT_EQ(ImagePath("VT7PP4FW", 300, "/opt/vanta/"), "");
+}
+
+TEST(ImagePath, DefaultsToTheProgramDirectoryNotTheWorkingDirectory) {
+  const std::string dir = ProgramDirectory();
+  ASSERT_NE(dir, "./");
+  EXPECT_EQ(ImagePath("VT7PP4FW", 7), dir + "VT7PP4FW.007");
+  EXPECT_EQ(ImagePath("VT7PP4FW", 0), "");
+}
+
+// Each row: the names in the directory, and the newest firmware version they give.
+TEST(FindNewestVersion, PicksTheHighestThreeDigitExtensionOfTheBaseName) {
+  struct Row {
+    const char* why;
+    std::vector<std::string> names;
+    ImageVersion expected;
+  };
+  const std::vector<Row> rows = {
+      {"no file", {}, 0},
+      {"two versions", {"VT7PP4FW.099", "VT7PP4FW.105"}, 105},
+      {"a non-digit extension adds nothing", {"VT7PP4FW.099", "VT7PP4FW.105", "VT7PP4FW.1A5"}, 105},
+      {"only 000", {"VT7PP4FW.000"}, 0},
+      {"300 is found though no tool version can use it", {"VT7PP4FW.300", "VT7PP4FW.105"}, 300},
+      {"two or four characters after the dot", {"VT7PP4FW.12", "VT7PP4FW.1234"}, 0},
+      {"names match case-sensitively", {"vt7pp4fw.105", "Vt7PP4FW.106"}, 0},
+      {"other base names do not count", {"PP4JEDK0.200", "VT7PP4FWX.201", "XVT7PP4FW.202"}, 0},
+      {"a dot among the three characters", {"VT7PP4FW.1.5"}, 0},
+      {"single version 1", {"VT7PP4FW.001"}, 1},
+  };
+  for (const Row& row : rows) {
+    ImageTempDir dir;
+    for (const std::string& name : row.names) ASSERT_TRUE(WriteTextFile(dir.File(name), "x"));
+    EXPECT_EQ(FindNewestVersion("VT7PP4FW", dir.Path()), row.expected) << row.why;
+  }
+}
+
+TEST(FindNewestVersion, CountsEveryMatchingEntryWhateverItsKind) {
+  ImageTempDir dir;
+  ASSERT_TRUE(WriteTextFile(dir.File("VT7PP4FW.010"), "x"));
+  ASSERT_EQ(mkdir(dir.File("VT7PP4FW.120").c_str(), 0700), 0);
+  EXPECT_EQ(FindNewestVersion("VT7PP4FW", dir.Path()), 120);
+}
+
+TEST(FindNewestVersion, MissingDirectoryGivesNone) {
+  EXPECT_EQ(FindNewestVersion("VT7PP4FW", "/nonexistent/vanta/images/"), 0);
+  ImageTempDir dir;
+  ASSERT_TRUE(WriteTextFile(dir.File("PP4JEDK0.012"), "x"));
+  // A directory given without its trailing '/' is the same directory.
+  std::string bare = dir.Path();
+  bare.pop_back();
+  EXPECT_EQ(FindNewestVersion("PP4JEDK0", bare), 12);
+}
+
+}  // namespace
+}  // namespace vanta

@@ -1,0 +1,128 @@
+#include "update/srecord.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/image_gen.h"
+
+namespace vanta {
+namespace {
+
+TEST(HexByte, ReadsTheTwentyFourEntryTableFromZeroToG) {
+  struct Row {
+    char high, low;
+    uint8_t value;
+  };
+  const Row rows[] = {{'0', '0', 0x00},
+                      {'0', '9', 0x09},
+                      {'1', '0', 0x10},
+                      {'A', '5', 0xA5},
+                      {'F', 'F', 0xFF},
+                      {'9', 'A', 0x9A},
+                      {':', '5', 0x05},
+                      {'@', '@', 0x00},
+                      {'?', 'F', 0x0F},
+                      {'G', '1', 0x01},
+                      {'1', 'G', 0x10},
+                      // outside '0'..'G' the digit counts 0
+                      {'a', '1', 0x01},
+                      {'/', '3', 0x03},
+                      {'H', 'Z', 0x00},
+                      {'\n', '7', 0x07}};
+  for (const Row& row : rows) {
+    EXPECT_EQ(HexByte(row.high, row.low), row.value) << row.high << row.low;
+  }
+}
+
+struct ParseRow {
+  const char* why;
+  std::string line;
+  int result;
+  uint32_t address = 0;
+  std::vector<uint8_t> data = {};
+};
+
+TEST(ParseSRecord, ChecksLengthCountAndChecksumOfEveryRecordKind) {
+  const std::vector<ParseRow> rows = {
+      {"S1 with data", "S1060100AABBCCC7\n", 3, 0x0100, {0xAA, 0xBB, 0xCC}},
+      {"S2 address of three bytes", "S207010020010203D1\n", 3, 0x010020, {0x01, 0x02, 0x03}},
+      {"S3 address of four bytes",
+       "S309010400001605FFFFD8\n",
+       4,
+       0x01040000,
+       {0x16, 0x05, 0xFF, 0xFF}},
+      {"lower-case letter and digits", "s1060100aabbccc7\n", 3, 0x0100, {0xAA, 0xBB, 0xCC}},
+      {"characters before the S are ignored",
+       "xyz S1060100AABBCCC7\n",
+       3,
+       0x0100,
+       {0xAA, 0xBB, 0xCC}},
+      {"a known S1 line",
+       "S11F00007C0802A6900100049421FFF07C6C1B787C8C23783C6000003863000026\n",
+       28,
+       0x0000,
+       {0x7C, 0x08, 0x02, 0xA6, 0x90, 0x01, 0x00, 0x04, 0x94, 0x21, 0xFF, 0xF0, 0x7C, 0x6C,
+        0x1B, 0x78, 0x7C, 0x8C, 0x23, 0x78, 0x3C, 0x60, 0x00, 0x00, 0x38, 0x63, 0x00, 0x00}},
+      {"S1 count 3: no data, right checksum", "S1030100FB\n", 0},
+      {"S1 count 2 leaves no room for address and checksum", "S1020100\n", -1},
+      {"S3 count 4 leaves no room either", "S30401040000\n", -1},
+      {"S1 with a wrong checksum", "S1060100AABBCCC6\n", -1},
+      {"S0 header", "S00F000068656C6C6F202020202000003C\n", 0},
+      {"S0 with a wrong checksum is still skipped", "S00F000068656C6C6F2020202020000000\n", 0},
+      {"S5 count", "S5030003F9\n", 0},
+      {"S7 end", "S70501040000F5\n", 0},
+      {"S8 end", "S804010000FA\n", 0},
+      {"S9 end", "S9030000FC\n", 0},
+      {"an unknown type of the right length", "S4030000FC\n", 0},
+      {"empty line", "", -1},
+      {"blank line", "\n", -1},
+      {"no S at all", "1060100AABBCCC7\n", -1},
+      {"last record without a line end", "S1060100AABBCCC7", -1},
+      {"trailing blank after the checksum", "S1060100AABBCCC7 \n", -1},
+      {"one character too many", "S1060100AABBCCC77\n", -1},
+      {"S alone", "S\n", -1},
+      {"S and type only", "S1\n", -1},
+      {"S0 of the wrong length", "S0030000\n", -1},
+  };
+  for (const ParseRow& row : rows) {
+    uint32_t address = 0xDEADBEEF;
+    uint8_t data[256] = {};
+    const int result = ParseSRecord(row.line, address, data);
+    EXPECT_EQ(result, row.result) << row.why;
+    if (row.result > 0) {
+      EXPECT_EQ(address, row.address) << row.why;
+      EXPECT_EQ(std::vector<uint8_t>(data, data + result), row.data) << row.why;
+    }
+  }
+}
+
+TEST(ParseSRecord, TakesTheLongestRecordsThatFitTheLineBuffer) {
+  // Count 255 with a two-byte address carries 252 data bytes; the parser alone has no line limit.
+  std::vector<uint8_t> bytes(252);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+  uint32_t address = 0;
+  uint8_t data[256] = {};
+  EXPECT_EQ(ParseSRecord(test::SRecordLine(1, 0x1234, bytes) + "\n", address, data), 252);
+  EXPECT_EQ(address, 0x1234u);
+  EXPECT_EQ(std::vector<uint8_t>(data, data + 252), bytes);
+}
+
+TEST(ParseSRecord, GeneratedRecordsOfEveryTypeAndCaseRoundTrip) {
+  for (int type = 1; type <= 3; ++type) {
+    for (bool lower : {false, true}) {
+      const std::vector<uint8_t> bytes = {0x00, 0x10, 0xAB, 0xFF, 0x5A};
+      const uint32_t where = type == 1 ? 0xBEEF : type == 2 ? 0xABCDEF : 0x010400F0;
+      uint32_t address = 0;
+      uint8_t data[256] = {};
+      ASSERT_EQ(ParseSRecord(test::SRecordLine(type, where, bytes, lower) + "\n", address, data), 5)
+          << type << lower;
+      EXPECT_EQ(address, where);
+      EXPECT_EQ(std::vector<uint8_t>(data, data + 5), bytes);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vanta
