@@ -1,0 +1,425 @@
+#include "cli/cli_app.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
+
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/help_text.h"
+#include "cli/output.h"
+#include "cli/probe_job.h"
+#include "cli/settings_file.h"
+#include "link/link_session.h"
+#include "platform/ports.h"
+
+namespace vanta::cli {
+namespace {
+
+constexpr uint32_t kMaxReadCount = 0x100000;  // the whole flash
+
+// Everything the command line says, before it is checked.
+struct Options {
+  std::vector<std::string> ports;
+  std::string portList;
+  uint32_t speed = 0;  // 0: the saved speed
+  std::string imageDir;
+  bool json = false, trace = false, stayInLoader = false;
+  int verbose = 0;
+  bool quiet = false;
+  int transactions = 5;
+  std::string address, count;
+  bool firmwareOnly = false, fast = false, verify = false;
+  bool yes = false;
+  std::string ip, mask, gateway, host, config;
+  std::vector<std::string> map;
+  std::string unmap;
+};
+
+struct Commands {
+  CLI::App* linkCheck;
+  CLI::App* info;
+  CLI::App* readMemory;
+  CLI::App* update;
+  CLI::App* erase;
+  CLI::App* transmit;
+  CLI::App* ports;
+  CLI::Option* ip;
+  CLI::Option* mask;
+  CLI::Option* gateway;
+  CLI::Option* host;
+  CLI::Option* config;
+  CLI::Option* speed;
+};
+
+Commands BuildApp(CLI::App& app, Options& o) {
+  app.formatter(std::make_shared<ManFormatter>());
+  app.require_subcommand(1);
+  app.fallthrough();  // global options may follow the command
+
+  app.add_option("-p,--port", o.ports,
+                 "a probe's port: COMn or a device path; repeat it for several probes")
+      ->option_text("COMn|DEVICE");
+  app.add_option("--ports", o.portList, "several ports at once, separated by commas")
+      ->option_text("COM1,COM2,...");
+  Commands c{};
+  c.speed = app.add_option("-s,--speed", o.speed,
+                           "line speed in bit/s: 9600, 19200, 38400, 57600 or 115200 (default: "
+                           "the window's last choice, else 9600)")
+                ->option_text("BITS");
+  app.add_option("--image-dir", o.imageDir,
+                 "where the image files lie (default: the program's directory)")
+      ->option_text("DIR");
+  app.add_flag("--json", o.json, "machine-readable results on standard output");
+  app.add_flag("--trace", o.trace,
+               "every frame each way, speed changes and purges on standard error, with a "
+               "millisecond time stamp");
+  app.add_flag("-v,--verbose", o.verbose, "more output: every status text");
+  app.add_flag("-q,--quiet", o.quiet, "less output: no progress, only results and errors");
+  app.add_flag("--stay-in-loader", o.stayInLoader,
+               "leave the probe in its loader instead of starting its firmware at the end");
+
+  c.linkCheck = app.add_subcommand("link-check", FindHelpPage("link-check").summary);
+  c.linkCheck->add_option("-n,--count", o.transactions, "transactions to time (default 5)")
+      ->check(CLI::Range(1, 10000))
+      ->option_text("N");
+
+  c.info = app.add_subcommand("info", FindHelpPage("info").summary);
+
+  c.readMemory = app.add_subcommand("read-memory", FindHelpPage("read-memory").summary);
+  c.readMemory->add_option("ADDR", o.address, "first address (decimal or 0x hex)")->required();
+  c.readMemory->add_option("COUNT", o.count, "number of bytes, 1 to 1048576")->required();
+
+  c.update = app.add_subcommand("update", FindHelpPage("update").summary);
+  c.update->add_flag("--firmware-only", o.firmwareOnly,
+                     "program just the newest firmware image, whatever the probe reports");
+  c.update->add_flag("--fast", o.fast, "merge contiguous records into writes of up to 1024 bytes");
+  c.update->add_flag("--verify", o.verify, "read the firmware back and compare it");
+
+  c.erase = app.add_subcommand("erase", FindHelpPage("erase").summary);
+  c.erase->add_flag("-y,--yes", o.yes, "erase without asking");
+
+  c.transmit = app.add_subcommand("transmit", FindHelpPage("transmit").summary);
+  c.ip = c.transmit->add_option("--ip", o.ip, "the probe's IP address")->option_text("A");
+  c.mask = c.transmit->add_option("--mask", o.mask, "subnet mask")->option_text("M");
+  c.gateway = c.transmit->add_option("--gateway", o.gateway, "default gateway")->option_text("G");
+  c.host = c.transmit
+               ->add_option("--host", o.host,
+                            "configuration host IP address; 255.255.255.255 stores the "
+                            "configuration file in the probe")
+               ->option_text("H");
+  c.config = c.transmit->add_option("--config", o.config, "configuration file name or path")
+                 ->option_text("FILE");
+
+  c.ports = app.add_subcommand("ports", FindHelpPage("ports").summary);
+  c.ports->add_option("--map", o.map, "point COMn at DEVICE")
+      ->expected(2)
+      ->option_text("COMn DEVICE");
+  c.ports->add_option("--unmap", o.unmap, "remove the link COMn")->option_text("COMn");
+  return c;
+}
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "vantalink-cli: %s\nRun 'vantalink-cli --help' for the options.\n",
+               text.c_str());
+  return EXIT_USAGE;
+}
+
+bool ParseNumber(const std::string& text, uint64_t& value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoull(text.c_str(), &end, 0);
+  return errno == 0 && end != nullptr && *end == '\0';
+}
+
+// "COM3" (any case) gives 3; anything else -1.
+int ComNameNumber(const std::string& text) {
+  if (text.size() < 4) return -1;
+  std::string upper;
+  for (char c : text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper.rfind("COM", 0) != 0) return -1;
+  return ComNumber(upper);
+}
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+    if (!item.empty()) items.push_back(item);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return items;
+}
+
+int RunPorts(const Options& o) {
+  if (!o.map.empty()) {
+    int number = ComNameNumber(o.map[0]);
+    if (number < 1)
+      return UsageError("--map takes COMn and a device, e.g. --map COM5 /dev/ttyUSB0");
+    std::string error;
+    if (!MapPort(number, o.map[1], error)) {
+      std::fprintf(stderr, "vantalink-cli: %s\n", error.c_str());
+      return EXIT_OTHER;
+    }
+    std::printf("COM%d -> %s (%s)\n", number, o.map[1].c_str(),
+                (PortLinkDirectory() + "COM" + std::to_string(number)).c_str());
+    return EXIT_OK;
+  }
+  if (!o.unmap.empty()) {
+    int number = ComNameNumber(o.unmap);
+    if (number < 1) return UsageError("--unmap takes COMn");
+    UnmapPort(number);
+    std::printf("COM%d unmapped: it stands for %s again\n", number,
+                ResolvePortDevice("COM" + std::to_string(number)).c_str());
+    return EXIT_OK;
+  }
+  nlohmann::json list = nlohmann::json::array();
+  for (int number = 1; number <= kPortCount; ++number) {
+    std::string name = "COM" + std::to_string(number);
+    std::string device = ResolvePortDevice(name);
+    struct stat info {};
+    bool exists = stat(device.c_str(), &info) == 0;
+    struct stat linkInfo {};
+    bool mapped = lstat((PortLinkDirectory() + name).c_str(), &linkInfo) == 0;
+    if (o.json) {
+      list.push_back({{"port", name}, {"device", device}, {"exists", exists}, {"mapped", mapped}});
+    } else {
+      std::printf("%-6s %-28s %-8s%s\n", name.c_str(), device.c_str(),
+                  exists ? "exists" : "missing", mapped ? "  (mapped)" : "");
+    }
+  }
+  if (o.json) std::printf("%s\n", list.dump(2).c_str());
+  return EXIT_OK;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv) {
+  CLI::App app{"vantalink-cli", "vantalink-cli"};
+  Options o;
+  Commands c = BuildApp(app, o);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return EXIT_OK;
+  } catch (const CLI::CallForAllHelp&) {
+    std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), stdout);
+    return EXIT_OK;
+  } catch (const CLI::ParseError& error) {
+    return UsageError(error.what());
+  }
+
+  if (c.ports->parsed()) return RunPorts(o);
+
+  JobSettings settings;
+  Command command = Command::Info;
+  if (c.linkCheck->parsed()) command = Command::LinkCheck;
+  if (c.readMemory->parsed()) command = Command::ReadMemory;
+  if (c.update->parsed()) command = Command::Update;
+  if (c.erase->parsed()) command = Command::Erase;
+  if (c.transmit->parsed()) command = Command::Transmit;
+  settings.command = command;
+  settings.trace = o.trace;
+  settings.stayInLoader = o.stayInLoader;
+  settings.firmwareOnly = o.firmwareOnly;
+  settings.fast = o.fast;
+  settings.verify = o.verify;
+  settings.transactions = o.transactions;
+  if ((o.fast || o.verify) && !o.firmwareOnly && command != Command::Update) {
+    return UsageError("--fast and --verify belong to update");
+  }
+
+  StoredSettings stored = ReadStoredSettings();
+
+  // Ports: the options, else the port the window saved last, else COM1.
+  std::vector<std::string> names = o.ports;
+  for (const std::string& item : SplitList(o.portList)) names.push_back(item);
+  if (names.empty()) {
+    int index = stored.portIndex.value_or(0);
+    if (index < 0 || index >= kPortCount) {
+      return UsageError("no port given and the saved port is none of COM1 to COM19: use --port");
+    }
+    names.push_back("COM" + std::to_string(index + 1));
+  }
+  std::vector<ProbeTarget> targets;
+  std::set<std::string> devices;
+  for (const std::string& name : names) {
+    ProbeTarget target;
+    int number = ComNameNumber(name);
+    if (number >= 1) {
+      target.label = "COM" + std::to_string(number);
+      target.device = ResolvePortDevice(target.label);
+      target.portIndex = number - 1;
+    } else if (!name.empty() && (name[0] == '/' || name[0] == '.')) {
+      target.label = name;
+      target.device = name;
+    } else {
+      return UsageError("'" + name + "' is no port: give COMn or a device path");
+    }
+    if (!devices.insert(target.device).second) {
+      return UsageError("the device " + target.device + " is named twice");
+    }
+    targets.push_back(target);
+  }
+
+  // Speed: the option, else the window's last choice.
+  if (c.speed->count() > 0) {
+    settings.speedIndex = -1;
+    for (int i = 0; i < kSpeedCount; ++i) {
+      if (kSpeedTable[i] == o.speed) settings.speedIndex = i;
+    }
+    if (settings.speedIndex < 0) {
+      return UsageError("--speed takes 9600, 19200, 38400, 57600 or 115200");
+    }
+  } else {
+    settings.speedIndex = stored.speedIndex.value_or(0);
+  }
+
+  if (!o.imageDir.empty()) {
+    struct stat info {};
+    if (stat(o.imageDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      return UsageError("--image-dir " + o.imageDir + " is no directory");
+    }
+    settings.imageDir = o.imageDir.back() == '/' ? o.imageDir : o.imageDir + "/";
+  }
+
+  if (command == Command::ReadMemory) {
+    uint64_t address = 0, count = 0;
+    if (!ParseNumber(o.address, address) || address > 0xFFFFFFFFull) {
+      return UsageError("ADDR must be a number from 0 to 0xFFFFFFFF");
+    }
+    if (!ParseNumber(o.count, count) || count < 1 || count > kMaxReadCount) {
+      return UsageError("COUNT must be a number from 1 to 1048576");
+    }
+    if (address + count > 0x100000000ull) return UsageError("ADDR + COUNT passes 0xFFFFFFFF");
+    settings.address = static_cast<uint32_t>(address);
+    settings.count = static_cast<uint32_t>(count);
+  }
+
+  // The setup texts: the window's defaults, for transmit the options and the saved values.
+  settings.probeIp = "111.111.111.111";
+  settings.subnetMask = "255.255.255.0";
+  settings.gateway = "255.255.255.255";
+  settings.configHost = "111.111.111.111";
+  if (command == Command::Transmit) {
+    auto pick = [](CLI::Option* option, const std::string& given,
+                   const std::optional<std::string>& saved, std::string& field) {
+      if (option->count() > 0) {
+        field = given;
+      } else if (saved) {
+        field = *saved;
+      }
+    };
+    pick(c.ip, o.ip, stored.probeIp, settings.probeIp);
+    pick(c.mask, o.mask, stored.subnetMask, settings.subnetMask);
+    pick(c.gateway, o.gateway, stored.gateway, settings.gateway);
+    pick(c.host, o.host, stored.configHost, settings.configHost);
+    pick(c.config, o.config, stored.configFile, settings.configFile);
+  }
+
+  Verbosity verbosity = o.quiet         ? Verbosity::Quiet
+                        : o.verbose > 0 ? Verbosity::Verbose
+                                        : Verbosity::Normal;
+  const char* term = std::getenv("TERM");
+  bool live = isatty(STDERR_FILENO) && term != nullptr && std::string(term) != "dumb";
+  bool interactive = isatty(STDIN_FILENO);
+  Console console(live, verbosity, o.json ? stderr : stdout);
+
+  settings.yesNo = interactive ? YesNoPolicy::Ask : YesNoPolicy::AnswerNo;
+  if (command == Command::Erase) {
+    if (o.yes) {
+      settings.yesNo = YesNoPolicy::AnswerYes;
+    } else if (!interactive) {
+      std::fprintf(stderr,
+                   "vantalink-cli: erase refused: standard input is no terminal to confirm "
+                   "on; add --yes to erase without asking\n");
+      return EXIT_DECLINED;
+    } else {
+      // One question for the whole tray, before any probe is touched.
+      std::string question = "Erase Flash and EPLD?";
+      if (targets.size() > 1) {
+        question += " (" + std::to_string(targets.size()) + " probes:";
+        for (const ProbeTarget& target : targets) question += " " + target.label;
+        question += ")";
+      }
+      if (!console.AskYesNo(question)) {
+        std::fprintf(stderr, "vantalink-cli: erase not confirmed; nothing erased\n");
+        return EXIT_DECLINED;
+      }
+      settings.yesNo = YesNoPolicy::AnswerYes;
+    }
+  }
+
+  std::vector<int> slots;
+  for (const ProbeTarget& target : targets) slots.push_back(console.AddSlot(target.label));
+  std::vector<ProbeResult> results(targets.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    threads.emplace_back(
+        [&, i] { results[i] = RunProbeJob(settings, targets[i], console, slots[i]); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  console.Close();
+
+  bool single = targets.size() == 1;
+  if (o.json) {
+    nlohmann::json out;
+    bool oneObject = single && (command == Command::Info || command == Command::LinkCheck ||
+                                command == Command::ReadMemory);
+    if (oneObject) {
+      out = ResultJson(command, results[0]);
+    } else {
+      out = nlohmann::json::array();
+      for (const ProbeResult& result : results) out.push_back(ResultJson(command, result));
+    }
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    std::string text;
+    for (const ProbeResult& result : results) {
+      std::string header = single ? "" : "== " + result.label + " ==\n";
+      switch (command) {
+        case Command::Info:
+          if (result.connected) text += header + FormatInfo(result) + (single ? "" : "\n");
+          break;
+        case Command::ReadMemory:
+          if (!result.memory.empty()) {
+            text += header + FormatHexDump(settings.address, result.memory);
+          }
+          break;
+        case Command::LinkCheck:
+          text += FormatLinkCheck(result);
+          break;
+        case Command::Transmit:
+          text += FormatTransmitSummary(result);
+          break;
+        default:
+          break;
+      }
+    }
+    bool table = command == Command::Update || command == Command::Erase ||
+                 command == Command::Transmit || !single;
+    if (table) text += FormatTable(results);
+    std::fputs(text.c_str(), stdout);
+  }
+  std::fflush(stdout);
+
+  for (const ProbeResult& result : results) {
+    if (result.status != EXIT_OK) return result.status;
+  }
+  return EXIT_OK;
+}
+
+}  // namespace vanta::cli

@@ -1,0 +1,185 @@
+#include "cli/console.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+
+namespace vanta::cli {
+
+bool ParseProgress(const std::string& status, std::string& base, int& percent) {
+  base = status;
+  percent = -1;
+  // The flows append " ( %u% )"; find the last '(' that opens such a group.
+  size_t open = status.rfind('(');
+  while (open != std::string::npos) {
+    size_t i = open + 1;
+    while (i < status.size() && status[i] == ' ') ++i;
+    size_t digitsStart = i;
+    while (i < status.size() && std::isdigit(static_cast<unsigned char>(status[i]))) ++i;
+    size_t digits = i - digitsStart;
+    while (i < status.size() && status[i] == ' ') ++i;
+    if (digits > 0 && digits <= 5 && i < status.size() && status[i] == '%') {
+      ++i;
+      while (i < status.size() && status[i] == ' ') ++i;
+      if (i < status.size() && status[i] == ')') {
+        percent = std::stoi(status.substr(digitsStart, digits));
+        std::string head = status.substr(0, open);
+        std::string tail = status.substr(i + 1);
+        while (!head.empty() && head.back() == ' ') head.pop_back();
+        base = head + tail;
+        return true;
+      }
+    }
+    if (open == 0) break;
+    open = status.rfind('(', open - 1);
+  }
+  return false;
+}
+
+std::string RenderProgressLine(const std::string& label, size_t labelWidth,
+                               const std::string& status, size_t width) {
+  std::string base;
+  int percent = -1;
+  ParseProgress(status, base, percent);
+  std::string line = label;
+  if (line.size() < labelWidth) line.append(labelWidth - line.size(), ' ');
+  line += "  ";
+  if (percent >= 0) {
+    constexpr int kBar = 24;
+    int shown = std::min(percent, 100);
+    int filled = shown * kBar / 100;
+    line += "[" + std::string(static_cast<size_t>(filled), '#') +
+            std::string(static_cast<size_t>(kBar - filled), '.') + "] ";
+    std::string number = std::to_string(percent) + "%";
+    if (number.size() < 4) number.insert(0, 4 - number.size(), ' ');
+    line += number + "  ";
+  }
+  line += base;
+  if (width > 1 && line.size() > width - 1) line.resize(width - 1);
+  return line;
+}
+
+size_t TerminalWidth() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
+  return 80;
+}
+
+Console::Console(bool live, Verbosity verbosity, std::FILE* out)
+    : live_(live), verbosity_(verbosity), out_(out), start_(std::chrono::steady_clock::now()) {}
+
+Console::~Console() {
+  Close();
+}
+
+double Console::ElapsedSeconds() const {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+}
+
+int Console::AddSlot(const std::string& label) {
+  std::lock_guard lock(mutex_);
+  slots_.push_back(Slot{label, "", "", -1});
+  if (live_ && !closed_ && verbosity_ != Verbosity::Quiet) {
+    EraseBlockLocked();
+    DrawBlockLocked();
+  }
+  return static_cast<int>(slots_.size() - 1);
+}
+
+size_t Console::LabelWidthLocked() const {
+  size_t width = 0;
+  for (const Slot& slot : slots_) width = std::max(width, slot.label.size());
+  return width;
+}
+
+void Console::EraseBlockLocked() {
+  if (drawn_ == 0) return;
+  // Back to the first progress line and clear everything below it.
+  std::fprintf(stderr, "\x1b[%zuA\r\x1b[J", drawn_);
+  drawn_ = 0;
+}
+
+void Console::DrawBlockLocked() {
+  size_t width = TerminalWidth();
+  size_t labelWidth = LabelWidthLocked();
+  for (const Slot& slot : slots_) {
+    std::fprintf(stderr, "%s\n",
+                 RenderProgressLine(slot.label, labelWidth, slot.status, width).c_str());
+  }
+  drawn_ = slots_.size();
+  std::fflush(stderr);
+}
+
+void Console::Status(int slot, const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (slot < 0 || static_cast<size_t>(slot) >= slots_.size()) return;
+  Slot& s = slots_[static_cast<size_t>(slot)];
+  s.status = text;
+  if (verbosity_ == Verbosity::Quiet) return;
+  if (live_ && !closed_) {
+    EraseBlockLocked();
+    DrawBlockLocked();
+    return;
+  }
+  std::string base;
+  int percent = -1;
+  ParseProgress(text, base, percent);
+  int decile = percent < 0 ? -1 : percent / 10;
+  bool print = verbosity_ == Verbosity::Verbose || base != s.lastPrintedBase ||
+               (percent >= 0 && decile != s.lastPrintedDecile);
+  if (!print || text.empty()) return;
+  s.lastPrintedBase = base;
+  s.lastPrintedDecile = decile;
+  std::fprintf(stderr, "%s: %s\n", s.label.c_str(), text.c_str());
+  std::fflush(stderr);
+}
+
+void Console::Note(int slot, const std::string& text, bool error) {
+  std::lock_guard lock(mutex_);
+  std::FILE* stream = error ? stderr : out_;
+  if (live_ && !closed_) EraseBlockLocked();
+  std::string prefix;
+  if (slot >= 0 && static_cast<size_t>(slot) < slots_.size())
+    prefix = slots_[static_cast<size_t>(slot)].label + ": ";
+  std::fprintf(stream, "%s%s\n", prefix.c_str(), text.c_str());
+  std::fflush(stream);
+  if (live_ && !closed_ && verbosity_ != Verbosity::Quiet) DrawBlockLocked();
+}
+
+void Console::Trace(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  if (live_ && !closed_) EraseBlockLocked();
+  std::fprintf(stderr, "%s\n", text.c_str());
+  if (live_ && !closed_ && verbosity_ != Verbosity::Quiet) DrawBlockLocked();
+  std::fflush(stderr);
+}
+
+bool Console::AskYesNo(const std::string& question) {
+  std::lock_guard lock(mutex_);
+  if (live_ && !closed_) EraseBlockLocked();
+  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fflush(stderr);
+  std::string answer;
+  bool yes = false;
+  if (std::getline(std::cin, answer)) {
+    size_t first = answer.find_first_not_of(" \t");
+    yes = first != std::string::npos && (answer[first] == 'y' || answer[first] == 'Y');
+  } else {
+    std::fprintf(stderr, "\n");
+  }
+  if (live_ && !closed_ && verbosity_ != Verbosity::Quiet && !slots_.empty()) DrawBlockLocked();
+  return yes;
+}
+
+void Console::Close() {
+  std::lock_guard lock(mutex_);
+  if (closed_) return;
+  closed_ = true;
+  drawn_ = 0;  // the lines stay where they are
+  std::fflush(stderr);
+}
+
+}  // namespace vanta::cli

@@ -1,0 +1,74 @@
+#pragma once
+// The terminal side of the command line: one progress line per probe, kept at the bottom of a
+// terminal and redrawn in place, or plain lines when standard error is a file or a pipe. All
+// probes' threads write through one Console, which serialises them.
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vanta::cli {
+
+// Splits a status text into its words and the "( N% )" a running step appends. Returns false
+// (percent -1, base the whole text) when the text carries no percentage.
+bool ParseProgress(const std::string& status, std::string& base, int& percent);
+
+// One progress line as drawn on a terminal of width columns: label, bar, percent, text; never
+// wider than width - 1 so the terminal does not wrap it.
+std::string RenderProgressLine(const std::string& label, size_t labelWidth,
+                               const std::string& status, size_t width);
+
+enum class Verbosity { Quiet = 0, Normal = 1, Verbose = 2 };
+
+class Console {
+ public:
+  // live: redraw progress lines in place (a terminal); otherwise print plain lines. Notes that
+  // are not errors go to out; progress, errors and traces to standard error.
+  Console(bool live, Verbosity verbosity, std::FILE* out = stdout);
+  ~Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // Adds a progress line for a probe; returns its slot.
+  int AddSlot(const std::string& label);
+  // A status text of the probe in slot; percentages become a bar (live) or a line every 10%.
+  void Status(int slot, const std::string& text);
+  // A line printed above the progress lines (messages, summaries), to out or to stderr.
+  void Note(int slot, const std::string& text, bool error);
+  // A trace line, always printed (standard error).
+  void Trace(const std::string& text);
+  // Asks a yes/no question on the terminal; true only for an answer starting with y or Y.
+  bool AskYesNo(const std::string& question);
+  // Leaves the progress lines on screen and stops redrawing them.
+  void Close();
+
+  Verbosity GetVerbosity() const { return verbosity_; }
+  // Seconds since the console was made, for trace stamps.
+  double ElapsedSeconds() const;
+
+ private:
+  struct Slot {
+    std::string label;
+    std::string status;
+    std::string lastPrintedBase;
+    int lastPrintedDecile = -1;
+  };
+  void EraseBlockLocked();
+  void DrawBlockLocked();
+  size_t LabelWidthLocked() const;
+
+  bool live_;
+  Verbosity verbosity_;
+  std::FILE* out_;
+  std::mutex mutex_;
+  std::vector<Slot> slots_;
+  size_t drawn_ = 0;  // progress lines currently on screen
+  bool closed_ = false;
+  std::chrono::steady_clock::time_point start_;
+};
+
+// Width of the terminal on standard error, 80 when unknown.
+size_t TerminalWidth();
+
+}  // namespace vanta::cli

@@ -1,0 +1,210 @@
+#include "cli/help_text.h"
+
+#include <sstream>
+#include <vector>
+
+#include "cli/exit_status.h"
+
+namespace vanta::cli {
+namespace {
+
+const HelpPage kProgram = {
+    "vantalink-cli", "update and set up Vanta7 PPC4xx probes from the command line",
+    "vantalink-cli [GLOBAL OPTIONS] COMMAND [OPTIONS]",
+    "vantalink-cli runs the flows of the vantaLink window on a terminal. For every probe it "
+    "connects to the boot loader as the Connect button does (up to ten attempts), runs the "
+    "command, and then leaves the probe as closing the window does: the probe's firmware is "
+    "started and the port closed (--stay-in-loader keeps the loader running).\n\n"
+    "Several --port options, or --ports with a list, serve several probes at once: each probe "
+    "gets its own link, its own thread and its own progress line, a failing probe never stops "
+    "the others, and a table at the end shows port, serial number, versions before and after, "
+    "result and time of every probe.\n\n"
+    "A port is a COM name or a device path. COMn stands for the link COMn in "
+    "~/.config/Norvane/ports/ (made by 'vantalink-cli ports --map'), else for /dev/ttyS<n-1>, as "
+    "in the window's Port list. Without --port and --speed the port and speed the window saved "
+    "last are used (~/.config/Norvane/vantaLink.conf, $XDG_CONFIG_HOME respected), else COM1 at "
+    "9600 bit/s.\n\n"
+    "On a terminal the progress of each probe is a bar on its own line; otherwise the status "
+    "texts are printed as lines. Results go to standard output, progress, messages and traces "
+    "to standard error. Run 'vantalink-cli COMMAND --help' for the page of a command.",
+    "vantalink-cli info --port COM1\n"
+    "vantalink-cli info --port /dev/ttyUSB0 --speed 115200 --json\n"
+    "vantalink-cli update --ports COM1,COM2,COM3,COM4 --speed 115200\n"
+    "vantalink-cli ports --map COM5 /dev/ttyUSB0\n"
+    "vantalink-cli link-check --port COM5 --trace"};
+
+const HelpPage kPages[] = {
+    {"link-check", "open the link and time a few transactions",
+     "vantalink-cli link-check [--count N] [GLOBAL OPTIONS]",
+     "Opens the link once (speed search, then the change to the speed asked for), sends the "
+     "identify command --count times and reports the speed reached and the round-trip times "
+     "(least, mean, most). No connect retries: together with --trace it shows why a probe does "
+     "not answer.",
+     "vantalink-cli link-check --port COM1 --speed 115200\n"
+     "vantalink-cli link-check --port /dev/ttyUSB0 --count 50 --trace"},
+    {"info", "show a probe's versions, serial number and MAC address",
+     "vantalink-cli info [GLOBAL OPTIONS]",
+     "Connects as the Connect button does and prints the loader, firmware and logic versions "
+     "(N.NN, or \"unknown\"), the serial number and the MAC address, beside the newest firmware "
+     "(VT7PP4FW.nnn) and logic (PP4JEDK0.nnn) images in the program's directory or --image-dir, "
+     "and whether Update would be offered.\n\n"
+     "--json prints one JSON object for one probe and an array of them for several.",
+     "vantalink-cli info --port COM1\n"
+     "vantalink-cli info --ports COM1,COM2 --json"},
+    {"read-memory", "hex dump of probe memory",
+     "vantalink-cli read-memory ADDR COUNT [GLOBAL OPTIONS]",
+     "Connects and reads COUNT bytes (1 to 1048576) from ADDR in pieces of at most 1024 bytes, "
+     "and prints them as a hex dump. ADDR and COUNT are decimal or hexadecimal with 0x. --json "
+     "gives the bytes as one hex string.",
+     "# the setup block\n"
+     "vantalink-cli read-memory 0x01008000 104 --port COM1\n"
+     "vantalink-cli read-memory 0x01040000 0x100 --port COM1 --json"},
+    {"update", "bring firmware and logic to the newest images",
+     "vantalink-cli update [--firmware-only] [--fast] [--verify] [GLOBAL OPTIONS]",
+     "Does what the Update button does: writes the newest firmware image when its version "
+     "differs from the probe's (an older image is written as well), then loads the newest logic "
+     "image when its version differs (PP4JEDK1 for a serial number of 10 characters ending in C, "
+     "else PP4JEDK0), verifies the logic, and reads the versions again. Images are looked up in "
+     "the program's directory, or in --image-dir.\n\n"
+     "--firmware-only programs just the newest VT7PP4FW image, whatever the probe reports. "
+     "--fast merges records with contiguous addresses into writes of up to 1024 bytes; the flash "
+     "holds the same bytes afterwards. --verify reads the firmware back after it is written and "
+     "fails, naming the first differing address, when it differs. The window and the default "
+     "command line write record by record without reading back.",
+     "vantalink-cli update --port COM1 --speed 115200\n"
+     "vantalink-cli update --firmware-only --fast --verify --image-dir ./images --port COM1\n"
+     "# a tray of four probes at once, results as JSON\n"
+     "vantalink-cli update --ports COM1,COM2,COM3,COM4 --speed 115200 --json"},
+    {"erase", "erase the probe's flash and logic", "vantalink-cli erase [--yes] [GLOBAL OPTIONS]",
+     "Does what the Erase button does: erases the logic device and all six flash sectors, the "
+     "network setup, the stand-alone configuration and the firmware included; the probe keeps "
+     "only its loader.\n\n"
+     "On a terminal it asks \"Erase Flash and EPLD?\" once for all probes. --yes skips the "
+     "question. Without --yes and without a terminal on standard input it refuses and erases "
+     "nothing (exit status 8).",
+     "vantalink-cli erase --port COM1\n"
+     "vantalink-cli erase --yes --ports COM1,COM2"},
+    {"transmit", "write the probe's network setup",
+     "vantalink-cli transmit [--ip A] [--mask M] [--gateway G] [--host H] [--config FILE] "
+     "[GLOBAL OPTIONS]",
+     "Does what the Transmit button does: writes the setup block (MAC address from the serial "
+     "number, probe IP address, subnet mask, default gateway, configuration host, configuration "
+     "file name) at 0x01008000, reads it back and compares it, and erases the configuration "
+     "sector 0x010C0000. When the host address is 255.255.255.255 (or is no valid address) the "
+     "configuration file and the register files its [REGS] section names are stored there as "
+     "the stand-alone configuration; both files are read before anything is erased.\n\n"
+     "An option left out takes the value the window saved last, else the window's default "
+     "(111.111.111.111, 255.255.255.0, 255.255.255.255, 111.111.111.111, no file). The entries "
+     "are checked as the window checks them: the probe IP address must be valid (\"Invalid IP "
+     "address!\") and each address at most 15 characters. A summary tells what was written "
+     "where.",
+     "vantalink-cli transmit --port COM1 --ip 192.168.1.10 --mask 255.255.255.0 \\\n"
+     "    --gateway 192.168.1.1 --host 192.168.1.2 --config probe.cfg\n"
+     "# stand-alone: store probe.cfg and its register files in the probe\n"
+     "vantalink-cli transmit --port COM1 --ip 10.0.0.7 --host 255.255.255.255 --config "
+     "/srv/probe.cfg"},
+    {"ports", "list the COM names and map them to devices",
+     "vantalink-cli ports [--map COMn DEVICE | --unmap COMn] [--json]",
+     "Lists COM1 to COM19 with the device each stands for and whether it exists. --map points "
+     "COMn at a device (a symbolic link in ~/.config/Norvane/ports/), which the window's Port "
+     "list and --port COMn use from then on; --unmap removes such a link.",
+     "vantalink-cli ports\n"
+     "vantalink-cli ports --map COM5 /dev/ttyUSB0\n"
+     "vantalink-cli ports --unmap COM5"},
+};
+
+std::string Indent(const std::string& text, size_t indent) {
+  std::string out;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) out += std::string(indent, ' ') + line + "\n";
+  return out;
+}
+
+// skipHelp leaves out -h,--help (a command's page shows it once, among its own options).
+std::string OptionsText(const CLI::App* app, bool skipHelp) {
+  std::string text;
+  for (const CLI::Option* option : app->get_options()) {
+    if (skipHelp && option == app->get_help_ptr()) continue;
+    std::string names;
+    std::string value = option->get_option_text();
+    if (option->get_lnames().empty() && option->get_snames().empty()) {
+      names = option->get_name(true);  // a positional argument: its name says it all
+    } else {
+      names = option->get_name(false, true);
+      if (value.empty() && option->get_type_size() > 0) value = option->get_type_name();
+    }
+    text += "    " + names + (value.empty() ? "" : " " + value) + "\n";
+    text += WrapText(option->get_description(), 12);
+  }
+  return text;
+}
+
+}  // namespace
+
+const HelpPage& FindHelpPage(const std::string& command) {
+  for (const HelpPage& page : kPages) {
+    if (command == page.name) return page;
+  }
+  return kProgram;
+}
+
+std::string WrapText(const std::string& text, size_t indent, size_t width) {
+  std::string out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find("\n\n", start);
+    std::string paragraph = text.substr(start, end == std::string::npos ? end : end - start);
+    std::istringstream words(paragraph);
+    std::string word, line;
+    while (words >> word) {
+      if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+        out += std::string(indent, ' ') + line + "\n";
+        line.clear();
+      }
+      line += (line.empty() ? "" : " ") + word;
+    }
+    if (!line.empty()) out += std::string(indent, ' ') + line + "\n";
+    if (end == std::string::npos) break;
+    out += "\n";
+    start = end + 2;
+  }
+  return out;
+}
+
+std::string ManFormatter::make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const {
+  bool isCommand = app->get_parent() != nullptr;
+  const HelpPage& page = FindHelpPage(isCommand ? app->get_name() : "");
+  std::string text;
+  text += "NAME\n    " + std::string(isCommand ? "vantalink-cli " : "") + page.name + " - " +
+          page.summary + "\n\n";
+  text += "SYNOPSIS\n    " + std::string(page.synopsis) + "\n\n";
+  text += "DESCRIPTION\n" + WrapText(page.description, 4) + "\n";
+  if (!isCommand) {
+    text += "COMMANDS\n";
+    for (const HelpPage& command : kPages) {
+      std::string name = command.name;
+      text += "    " + name + std::string(name.size() < 14 ? 14 - name.size() : 1, ' ') +
+              command.summary + "\n";
+    }
+    text += "\n";
+  }
+  std::string own = OptionsText(app, false);
+  if (!own.empty()) text += std::string(isCommand ? "OPTIONS\n" : "GLOBAL OPTIONS\n") + own + "\n";
+  if (isCommand) {
+    text += "GLOBAL OPTIONS\n" + OptionsText(app->get_parent(), true) + "\n";
+  }
+  text += "EXIT STATUS\n";
+  for (int status = EXIT_OK; status <= EXIT_DECLINED; ++status) {
+    text += "    " + std::to_string(status) + "   " +
+            ExitStatusName(static_cast<ExitStatus>(status)) + "\n";
+  }
+  text += WrapText(
+      "With several probes the status is that of the first probe that failed, in "
+      "the order the ports were given.",
+      4);
+  text += "\nEXAMPLES\n" + Indent(page.examples, 4);
+  return text;
+}
+
+}  // namespace vanta::cli

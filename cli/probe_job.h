@@ -1,0 +1,68 @@
+#pragma once
+// One probe's run: its own link, controller and view on its own thread, from connect to leaving
+// the probe, with what happened collected for the table and --json.
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/terminal_view.h"
+#include "link/loader.h"
+#include "update/image_catalogue.h"
+
+namespace vanta::cli {
+
+enum class Command { LinkCheck, Info, ReadMemory, Update, Erase, Transmit };
+
+// What every probe of one run does; shared read-only by the probes' threads.
+struct JobSettings {
+  Command command = Command::Info;
+  int speedIndex = 0;
+  std::string imageDir;  // ending in '/', "" = the program directory
+  bool trace = false;
+  bool stayInLoader = false;
+  YesNoPolicy yesNo = YesNoPolicy::AnswerNo;
+  // The five setup texts (the window's edit fields).
+  std::string probeIp, subnetMask, gateway, configHost, configFile;
+  // update
+  bool firmwareOnly = false, fast = false, verify = false;
+  // read-memory
+  uint32_t address = 0, count = 0;
+  // link-check
+  int transactions = 5;
+};
+
+// One probe: the name the user gave and the device it stands for.
+struct ProbeTarget {
+  std::string label;   // "COM3" or "/dev/ttyUSB0"
+  std::string device;  // what the link opens
+  int portIndex = -1;  // Port list index of a COM name, else -1
+};
+
+struct ProbeResult {
+  std::string label, device;
+  bool connected = false;
+  bool haveBefore = false, haveAfter = false;
+  DeviceIdentity before, after;
+  std::string macAddress;
+  ImageVersion newestFirmware = 0, newestLogic = 0;
+  bool updateAvailable = false;
+  ExitStatus status = EXIT_OK;
+  std::string error;  // what went wrong, in one line
+  std::string hint;   // what the user can do about a port that failed
+  double seconds = 0;
+  std::vector<uint8_t> memory;                        // read-memory: the bytes read
+  nlohmann::json details = nlohmann::json::object();  // command-specific facts
+};
+
+// Runs settings.command on one probe; never throws. slot is the probe's progress line.
+ProbeResult RunProbeJob(const JobSettings& settings, const ProbeTarget& target, Console& console,
+                        int slot);
+
+// The first problem of a firmware image file, as the programming run would meet it: "" when the
+// file opens and every line is a valid S-record, else a sentence naming the file and line.
+std::string FirmwareFileProblem(const std::string& path);
+
+}  // namespace vanta::cli

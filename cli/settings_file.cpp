@@ -1,0 +1,173 @@
+#include "cli/settings_file.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/settings.h"
+
+namespace vanta::cli {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// QSettings writes section and key names with %XX for anything outside [A-Za-z0-9_-].
+std::string DecodePercent(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) return "";
+  size_t end = text.find_last_not_of(" \t\r");
+  return text.substr(begin, end - begin + 1);
+}
+
+std::string DecodeValue(const std::string& raw) {
+  std::string out;
+  bool quoted = false;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      break;  // a list: the first element stands for the text
+    } else if (c == '\\' && i + 1 < raw.size()) {
+      char e = raw[++i];
+      switch (e) {
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case '0':
+          out += '\0';
+          break;
+        case 'x': {
+          uint32_t code = 0;
+          size_t digits = 0;
+          while (digits < 4 && i + 1 < raw.size() && HexValue(raw[i + 1]) >= 0) {
+            code = code * 16 + static_cast<uint32_t>(HexValue(raw[++i]));
+            ++digits;
+          }
+          AppendUtf8(out, code);
+          break;
+        }
+        default:
+          out += e;
+          break;
+      }
+    } else {
+      out += c;
+    }
+  }
+  if (out.rfind("@@", 0) == 0) return out.substr(1);
+  if (out.rfind("@String(", 0) == 0 && out.size() >= 9 && out.back() == ')')
+    return out.substr(8, out.size() - 9);
+  return out;
+}
+
+std::optional<int> ParseInt(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  long value = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+IniData ParseIni(const std::string& text) {
+  IniData data;
+  std::string section = "General";
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
+    if (trimmed.front() == '[') {
+      size_t close = trimmed.find(']');
+      section = DecodePercent(
+          trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      continue;
+    }
+    size_t equals = trimmed.find('=');
+    if (equals == std::string::npos) continue;
+    std::string key = DecodePercent(Trim(trimmed.substr(0, equals)));
+    if (key.empty()) continue;
+    data[section][key] = DecodeValue(Trim(trimmed.substr(equals + 1)));
+  }
+  return data;
+}
+
+std::string SettingsFilePath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (xdg != nullptr && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home != nullptr ? home : "") + "/.config";
+  }
+  return base + "/" + kSettingsOrganisation + "/" + kSettingsApplication + ".conf";
+}
+
+StoredSettings ReadStoredSettings(const std::string& path) {
+  StoredSettings settings;
+  std::ifstream file(path.empty() ? SettingsFilePath() : path, std::ios::binary);
+  if (!file) return settings;
+  std::stringstream text;
+  text << file.rdbuf();
+  settings.found = true;
+  IniData data = ParseIni(text.str());
+  auto section = data.find(kSettingsSection);
+  if (section == data.end()) return settings;
+  const auto& values = section->second;
+  auto text_of = [&](const char* key) -> std::optional<std::string> {
+    auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
+  };
+  if (auto v = text_of("Baudrate")) settings.speedIndex = ParseInt(*v);
+  if (auto v = text_of("ComPort")) settings.portIndex = ParseInt(*v);
+  settings.probeIp = text_of("VantaIP");
+  settings.subnetMask = text_of("Subnet");
+  settings.gateway = text_of("Gateway");
+  settings.configHost = text_of("HostIP");
+  settings.configFile = text_of("ConfigFile");
+  return settings;
+}
+
+}  // namespace vanta::cli

@@ -1,0 +1,33 @@
+#pragma once
+// Reads the window's settings store (the INI file QSettings keeps under
+// $XDG_CONFIG_HOME/Norvane/vantaLink.conf) without Qt, so the command line starts from the same
+// port, speed and setup texts the window saved last.
+#include <map>
+#include <optional>
+#include <string>
+
+namespace vanta::cli {
+
+// Section name -> key -> value, names and values decoded.
+using IniData = std::map<std::string, std::map<std::string, std::string>>;
+
+// Parses QSettings' INI text: "[Vanta7%20PPC4xx]" sections with %XX escapes, key=value lines,
+// quoted values with backslash escapes (\" \\ \n \t \xHHHH), "@@" and "@String(...)" forms; a
+// comma outside quotes starts a list, of which the first element is kept.
+IniData ParseIni(const std::string& text);
+
+// $XDG_CONFIG_HOME (or ~/.config) + "/Norvane/vantaLink.conf".
+std::string SettingsFilePath();
+
+// The seven persisted values as far as the store holds them; missing ones stay empty.
+struct StoredSettings {
+  bool found = false;  // the file exists and was read
+  std::optional<int> speedIndex, portIndex;
+  std::optional<std::string> probeIp, subnetMask, gateway, configHost, configFile;
+};
+
+// Reads the store at path ("" = SettingsFilePath()). An unreadable or corrupt file gives what
+// could be read (never an error), as the window does.
+StoredSettings ReadStoredSettings(const std::string& path = "");
+
+}  // namespace vanta::cli

@@ -1,0 +1,45 @@
+#include "cli/terminal_view.h"
+
+namespace vanta::cli {
+
+TerminalView::TerminalView(Console& console, int slot, YesNoPolicy yesNo)
+    : console_(console), slot_(slot), yesNo_(yesNo) {}
+
+void TerminalView::SetStatus(const std::string& text) {
+  status_ = text;
+  console_.Status(slot_, text);
+}
+
+void TerminalView::SetVersionLabel(VersionLabel label, const std::string& text) {
+  labels_[label] = text;
+}
+
+void TerminalView::EnableButton(FlowButton button, bool enabled) {
+  buttons_[button] = enabled;
+}
+
+bool TerminalView::ButtonEnabled(FlowButton button) const {
+  auto it = buttons_.find(button);
+  return it != buttons_.end() && it->second;
+}
+
+std::string TerminalView::Label(VersionLabel label) const {
+  auto it = labels_.find(label);
+  return it == labels_.end() ? "unknown" : it->second;
+}
+
+MessageAnswer TerminalView::ShowMessage(const std::string& text, const std::string& caption,
+                                        MessageIcon, MessageButtons buttons) {
+  if (buttons == MessageButtons::YesNo) {
+    bool yes =
+        yesNo_ == YesNoPolicy::AnswerYes || (yesNo_ == YesNoPolicy::Ask && console_.AskYesNo(text));
+    if (!yes) declined_ = true;
+    return yes ? MessageAnswer::Yes : MessageAnswer::No;
+  }
+  messages_.push_back(text);
+  bool ownCaption = !caption.empty() && caption != kAppTitle;
+  console_.Note(slot_, ownCaption ? caption + ": " + text : text, true);
+  return MessageAnswer::Ok;
+}
+
+}  // namespace vanta::cli

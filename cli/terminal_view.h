@@ -1,0 +1,56 @@
+#pragma once
+// The main dialog's face on a terminal: status texts become a probe's progress line, message
+// boxes are printed (errors to standard error) and Yes/No is asked on the terminal. One view per
+// probe, used only by that probe's thread.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/console.h"
+#include "update/dialog_view.h"
+
+namespace vanta::cli {
+
+// How a Yes/No box is answered.
+enum class YesNoPolicy {
+  AnswerYes,  // the user confirmed beforehand (--yes, or once for all probes)
+  Ask,        // ask on the terminal
+  AnswerNo,   // no terminal to ask on
+};
+
+class TerminalView : public DialogView {
+ public:
+  TerminalView(Console& console, int slot, YesNoPolicy yesNo);
+
+  void SetStatus(const std::string& text) override;
+  void SetVersionLabel(VersionLabel label, const std::string& text) override;
+  void EnableButton(FlowButton button, bool enabled) override;
+  ControlValues ReadControls() override { return controls_; }
+  void WriteControls(const ControlValues& values) override { controls_ = values; }
+  void FocusField(EditField) override {}
+  MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                            MessageButtons buttons) override;
+  void BeginWaitCursor() override { ++waitDepth_; }
+  void EndWaitCursor() override { --waitDepth_; }
+
+  // What the flows left behind, for the run's result.
+  const std::string& LastStatus() const { return status_; }
+  const std::vector<std::string>& Messages() const { return messages_; }
+  bool Declined() const { return declined_; }
+  bool ButtonEnabled(FlowButton button) const;
+  std::string Label(VersionLabel label) const;
+
+ private:
+  Console& console_;
+  int slot_;
+  YesNoPolicy yesNo_;
+  ControlValues controls_;
+  std::string status_;
+  std::vector<std::string> messages_;
+  std::map<FlowButton, bool> buttons_;
+  std::map<VersionLabel, std::string> labels_;
+  int waitDepth_ = 0;
+  bool declined_ = false;
+};
+
+}  // namespace vanta::cli

@@ -1,0 +1,39 @@
+# Install layout and the Debian package. `cmake --install` puts the programs in bin/ (each
+# folder installs its own: vantalink, vantalink-cli, vanta7-sim; the image files are looked up
+# beside them), the desktop entry in share/applications and the window's icon in
+# share/icons/hicolor. `cpack` (or the `package` target) builds a .deb installing under /usr.
+
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/vantalink.desktop DESTINATION share/applications)
+foreach(size 32 64 128)
+  set(icon ${PROJECT_SOURCE_DIR}/app/icons/vantalink-${size}.png)
+  if(EXISTS ${icon})
+    install(FILES ${icon} DESTINATION share/icons/hicolor/${size}x${size}/apps
+            RENAME vantalink.png)
+  endif()
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/vantalink)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vantalink)
+set(CPACK_PACKAGE_VENDOR Norvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "vantaLink developers <vantalink@norvane.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Update and setup tool for the Vanta7 PPC4xx JTAG debug probe")
+set(CPACK_PACKAGE_DESCRIPTION
+    "vantaLink connects to the Vanta7 probe's boot loader over a serial line, shows its "
+    "versions, serial number and MAC address, updates firmware and logic, erases flash and "
+    "logic and writes the probe's network setup. It comes as a window (vantalink), a command "
+    "line for one probe or many at once (vantalink-cli) and a virtual probe (vanta7-sim).")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(deb_depends "libc6 (>= 2.36), libstdc++6 (>= 12)")
+if(TARGET vantalink)
+  # The window needs the Qt 6 runtime and a platform plugin (xcb, wayland).
+  string(APPEND deb_depends ", libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), "
+         "libqt6widgets6 (>= 6.4), qt6-qpa-plugins (>= 6.4)")
+endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${deb_depends}")
+include(CPack)

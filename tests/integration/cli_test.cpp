@@ -1,0 +1,513 @@
+// The command line in-process: its parsers and formatters as tables, and whole runs of RunCli
+// against virtual probes on pseudo-terminals.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "cli/cli_app.h"
+#include "cli/console.h"
+#include "cli/exit_status.h"
+#include "cli/link_trace.h"
+#include "cli/output.h"
+#include "cli/port_hint.h"
+#include "cli/probe_job.h"
+#include "cli/settings_file.h"
+#include "link/loader.h"
+#include "platform/ports.h"
+#include "sim/virtual_probe.h"
+#include "tests/support/image_gen.h"
+
+namespace vanta::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// A temporary directory that is also the settings and port-link home for the test.
+class TempHome {
+ public:
+  TempHome() {
+    char pattern[] = "/tmp/vanta-cli-test-XXXXXX";
+    path_ = mkdtemp(pattern);
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    if (old != nullptr) saved_ = old;
+    hadOld_ = old != nullptr;
+    setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
+  }
+  ~TempHome() {
+    if (hadOld_) {
+      setenv("XDG_CONFIG_HOME", saved_.c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_, saved_;
+  bool hadOld_ = false;
+};
+
+// ---- Status texts to progress ----
+
+TEST(CliProgress, SplitsThePercentageFromTheStatusText) {
+  struct Row {
+    const char* status;
+    const char* base;
+    int percent;
+  };
+  const Row rows[] = {
+      {"Firmware: Programming Flash ... ( 42% )", "Firmware: Programming Flash ...", 42},
+      {"Logic: Verifying ... ( 0% )", "Logic: Verifying ...", 0},
+      {"Logic: Programming ... ( 99% )", "Logic: Programming ...", 99},
+      {"Firmware: Programming Flash ... (100%)", "Firmware: Programming Flash ...", 100},
+      {"Connecting to Vanta Loader ...", "Connecting to Vanta Loader ...", -1},
+      {"Firmware: Programming Flash ... failed!", "Firmware: Programming Flash ... failed!", -1},
+      {"odd ( 12 )", "odd ( 12 )", -1},
+      {"( %)", "( %)", -1},
+      {"", "", -1},
+  };
+  for (const Row& row : rows) {
+    std::string base;
+    int percent = 7;
+    bool found = ParseProgress(row.status, base, percent);
+    EXPECT_EQ(base, row.base) << row.status;
+    EXPECT_EQ(percent, row.percent) << row.status;
+    EXPECT_EQ(found, row.percent >= 0) << row.status;
+  }
+}
+
+TEST(CliProgress, ProgressLineShowsABarAndNeverWrapsTheTerminal) {
+  std::string line = RenderProgressLine("COM1", 6, "Firmware: Programming Flash ... ( 50% )", 120);
+  EXPECT_EQ(line.rfind("COM1    [", 0), 0u) << line;
+  EXPECT_NE(line.find("############............]"), std::string::npos) << line;
+  EXPECT_NE(line.find(" 50%  Firmware: Programming Flash ..."), std::string::npos) << line;
+  EXPECT_EQ(line.find("( 50% )"), std::string::npos) << line;
+
+  std::string narrow = RenderProgressLine("COM1", 4, std::string(200, 'x'), 40);
+  EXPECT_EQ(narrow.size(), 39u);
+  EXPECT_EQ(RenderProgressLine("COM1", 4, "Connecting ...", 80), "COM1  Connecting ...");
+}
+
+// ---- The window's settings file ----
+
+TEST(CliSettings, ReadsQSettingsIniForms) {
+  IniData data = ParseIni(
+      "; comment\n"
+      "[General]\n"
+      "x=1\n"
+      "[Vanta7%20PPC4xx]\n"
+      "Baudrate=4\n"
+      "ComPort = 2\r\n"
+      "VantaIP=192.168.1.10\n"
+      "ConfigFile=\"C:\\\\probe, one.cfg\"\n"
+      "Subnet=@String(255.255.0.0)\n"
+      "Gateway=a, b\n"
+      "HostIP=\"  spaced  \"\n"
+      "Odd=@@at\n"
+      "Uni=\\x41\\x20ac\n"
+      "no equals sign\n");
+  const auto& section = data["Vanta7 PPC4xx"];
+  EXPECT_EQ(section.at("Baudrate"), "4");
+  EXPECT_EQ(section.at("ComPort"), "2");
+  EXPECT_EQ(section.at("VantaIP"), "192.168.1.10");
+  EXPECT_EQ(section.at("ConfigFile"), "C:\\probe, one.cfg");
+  EXPECT_EQ(section.at("Subnet"), "255.255.0.0");
+  EXPECT_EQ(section.at("Gateway"), "a");  // an unquoted comma makes a list
+  EXPECT_EQ(section.at("HostIP"), "  spaced  ");
+  EXPECT_EQ(section.at("Odd"), "@at");
+  EXPECT_EQ(section.at("Uni"), "A\xE2\x82\xAC");
+  EXPECT_EQ(data["General"].at("x"), "1");
+}
+
+TEST(CliSettings, StoredValuesComeFromTheSectionAndBadNumbersAreIgnored) {
+  TempHome home;
+  EXPECT_FALSE(ReadStoredSettings().found);  // no file: nothing, and no error
+  fs::create_directories(home.Path() + "/Norvane");
+  EXPECT_EQ(SettingsFilePath(), home.Path() + "/Norvane/vantaLink.conf");
+  WriteText(SettingsFilePath(),
+            "[Other]\nVantaIP=9.9.9.9\n[Vanta7%20PPC4xx]\nBaudrate=x3\nComPort=-1\n"
+            "VantaIP=10.0.0.7\nHostIP=255.255.255.255\n");
+  StoredSettings stored = ReadStoredSettings();
+  EXPECT_TRUE(stored.found);
+  EXPECT_FALSE(stored.speedIndex.has_value());
+  EXPECT_EQ(stored.portIndex, -1);
+  EXPECT_EQ(stored.probeIp, "10.0.0.7");
+  EXPECT_EQ(stored.configHost, "255.255.255.255");
+  EXPECT_FALSE(stored.subnetMask.has_value());
+  EXPECT_FALSE(stored.configFile.has_value());
+}
+
+// ---- --trace ----
+
+TEST(CliTrace, DescribesHeadersCommandsAndReplies) {
+  const uint8_t sync[] = {0x00, 0x01, 0x01};
+  EXPECT_EQ(DescribeFrame(sync, sizeof sync, true), "-> seq 0 ch 0 len 1  LINK_SYNC  | 01");
+  const uint8_t speed[] = {0x00, 0x05, 0x03, 0x00, 0x01, 0xC2, 0x00};
+  EXPECT_EQ(DescribeFrame(speed, sizeof speed, true),
+            "-> seq 0 ch 0 len 5  LINK_SET_SPEED 115200  | 03 00 01 C2 00");
+  const uint8_t read[] = {0x50, 0x07, LDR_READ_MEMORY, 0x01, 0x00, 0x80, 0x00, 0x00, 0x68};
+  EXPECT_EQ(DescribeFrame(read, sizeof read, true),
+            "-> seq 1 ch 1 len 7  LDR_READ_MEMORY  | 65 01 00 80 00 00 68");
+  const uint8_t reply[] = {0xD0, 0x02, 'g', 0x00};
+  EXPECT_EQ(DescribeFrame(reply, sizeof reply, false), "<- seq 3 ch 1 len 2  echo 'g'  | 67 00");
+  const uint8_t lying[] = {0x10, 0x05, 'd'};
+  EXPECT_EQ(DescribeFrame(lying, sizeof lying, false),
+            "<- seq 0 ch 1 len 5 (frame holds 1)  echo 'd'  | 64");
+  const uint8_t unknown[] = {0x10, 0x01, 0x7F};
+  EXPECT_NE(DescribeFrame(unknown, sizeof unknown, true).find("command 0x7F"), std::string::npos);
+  EXPECT_EQ(DescribeFrame(sync, 1, false), "<- short frame of 1 byte(s)");
+  std::vector<uint8_t> big(2 + 40, 0xAB);
+  big[0] = 0x10;
+  big[1] = 40;
+  EXPECT_NE(DescribeFrame(big.data(), big.size(), false).find("AB AB ..."), std::string::npos);
+}
+
+// ---- Exit statuses ----
+
+TEST(CliExitStatus, MessagesAndCodesMapToTheirClass) {
+  EXPECT_EQ(ClassifyMessage("Invalid IP address!"), EXIT_USAGE);
+  EXPECT_EQ(ClassifyMessage("Please enter no more than 15 characters."), EXIT_USAGE);
+  EXPECT_EQ(ClassifyMessage("Cannot connect to Vanta loader!"), EXIT_CONNECT);
+  EXPECT_EQ(ClassifyMessage("There is no Vanta7 connected!"), EXIT_CONNECT);
+  EXPECT_EQ(ClassifyMessage("Communication with Vanta failed!"), EXIT_COMM);
+  EXPECT_EQ(ClassifyMessage("Logic: Unknown ispLSI device type!"), EXIT_COMM);
+  EXPECT_EQ(ClassifyMessage("Logic: Cannot open JEDEC file!"), EXIT_IMAGE);
+  EXPECT_EQ(ClassifyMessage("Illegal JEDEC file format!"), EXIT_IMAGE);
+  EXPECT_EQ(ClassifyMessage("Logic: Fuse map erased verification failed!"), EXIT_VERIFY);
+  EXPECT_EQ(ClassifyMessage("Logic: UES verify failed!"), EXIT_VERIFY);
+  EXPECT_EQ(ClassifyMessage("Firmware update failed!"), EXIT_OK);  // needs a closer look
+  EXPECT_EQ(ClassifyMessage("Transfer failed!"), EXIT_OK);
+
+  EXPECT_EQ(ClassifyResult(RESULT_OK), EXIT_OK);
+  EXPECT_EQ(ClassifyResult(LINK_E_PORT), EXIT_CONNECT);
+  EXPECT_EQ(ClassifyResult(SESSION_E_NO_REPLY), EXIT_COMM);
+  EXPECT_EQ(ClassifyResult(LDR_E_PROGRAM), EXIT_COMM);
+  EXPECT_EQ(ClassifyResult(LDR_E_FIRMWARE_FILE), EXIT_IMAGE);
+  EXPECT_EQ(ClassifyResult(LDR_E_VERIFY), EXIT_VERIFY);
+  EXPECT_EQ(ClassifyResult(SETUP_E_CONFIG_FILE), EXIT_SETUP_FILE);
+  EXPECT_EQ(ClassifyResult(SETUP_E_REG_FILE), EXIT_SETUP_FILE);
+}
+
+// ---- Output ----
+
+TEST(CliOutput, HexDumpShowsAddressesBytesAndText) {
+  std::vector<uint8_t> bytes = {'V', 'a', 'n', 't', 'a', 0x00, 0xFF, 0x7F, '0',
+                                '1', '2', '3', '4', '5', '6',  '7',  0xAA, 0x55};
+  EXPECT_EQ(FormatHexDump(0x01008000, bytes),
+            "01008000  56 61 6E 74 61 00 FF 7F  30 31 32 33 34 35 36 37  |Vanta...01234567|\n"
+            "01008010  AA 55                                             |.U|\n");
+  EXPECT_EQ(FormatHexDump(0, {}), "");
+}
+
+TEST(CliOutput, TableShowsVersionsBeforeAndAfterAndTheFailure) {
+  ProbeResult ok;
+  ok.label = "COM1";
+  ok.haveBefore = ok.haveAfter = true;
+  ok.before.serialNumber = "12345678";
+  ok.before.loaderVersion = 0x0101;
+  ok.before.firmwareVersion = 4;
+  ok.after = ok.before;
+  ok.after.firmwareVersion = 5;
+  ok.seconds = 12.34;
+  ProbeResult failed;
+  failed.label = "/dev/pts/9";
+  failed.status = EXIT_CONNECT;
+  failed.error = "Cannot connect to Vanta loader!";
+  std::string table = FormatTable({ok, failed});
+  EXPECT_EQ(table,
+            "PORT        SERIAL    LOADER   FIRMWARE      LOGIC    TIME    RESULT\n"
+            "COM1        12345678  unknown  0.04 -> 0.05  unknown  12.3 s  ok\n"
+            "/dev/pts/9  -         -        -             -        0.0 s   FAILED (3) Cannot "
+            "connect to Vanta loader!\n");
+}
+
+// ---- Hints and image checks ----
+
+TEST(CliHints, NamesAMissingDeviceAndAnUnpluggedMapping) {
+  TempHome home;
+  std::string hint = PortHint("COM7", "/dev/nonexistent-vanta-7");
+  EXPECT_NE(hint.find("does not exist"), std::string::npos) << hint;
+  EXPECT_NE(hint.find("ports --map COM7"), std::string::npos) << hint;
+
+  std::string error;
+  ASSERT_TRUE(MapPort(7, "/dev/nonexistent-vanta-usb", error)) << error;
+  hint = PortHint("COM7", ResolvePortDevice("COM7"));
+  EXPECT_NE(hint.find("COM7 is mapped to /dev/nonexistent-vanta-usb"), std::string::npos) << hint;
+
+  EXPECT_EQ(PortHint("/dev/null", "/dev/null"), "");  // exists, may be opened: no port problem
+  WriteText(home.Path() + "/plain", "x");
+  EXPECT_NE(PortHint(home.Path() + "/plain", home.Path() + "/plain").find("not a serial device"),
+            std::string::npos);
+}
+
+TEST(CliHints, PermissionDeniedNamesTheGroup) {
+  if (geteuid() == 0) GTEST_SKIP() << "root opens every device; tests/scripts covers it as nobody";
+  TempHome home;
+  std::string path = home.Path() + "/locked";
+  WriteText(path, "x");
+  fs::permissions(path, fs::perms::none);
+  std::string hint = PortHint(path, path);
+  EXPECT_NE(hint.find("permission denied"), std::string::npos) << hint;
+  EXPECT_NE(hint.find("usermod -aG"), std::string::npos) << hint;
+}
+
+TEST(CliImages, FirmwareFileProblemFindsTheBadLine) {
+  TempHome home;
+  test::FirmwareSpec spec;
+  spec.size = 256;
+  test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  std::string good = home.Path() + "/VT7PP4FW.001";
+  WriteText(good, image.text);
+  EXPECT_EQ(FirmwareFileProblem(good), "");
+
+  std::string bad = home.Path() + "/VT7PP4FW.002";
+  std::string text = image.text;
+  size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1);
+  text.insert(third + 1, "S1FF\n");  // becomes line 4
+  WriteText(bad, text);
+  EXPECT_EQ(FirmwareFileProblem(bad), bad + ": bad record on line 4");
+  EXPECT_EQ(FirmwareFileProblem(home.Path() + "/VT7PP4FW.003"),
+            "cannot open " + home.Path() + "/VT7PP4FW.003");
+}
+
+// ---- Whole runs against virtual probes ----
+
+struct RunOutput {
+  int status = -1;
+  std::string out, err;
+};
+
+RunOutput RunCliWith(std::vector<std::string> args) {
+  args.insert(args.begin(), "vantalink-cli");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  RunOutput output;
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  output.status = RunCli(static_cast<int>(args.size()), argv.data());
+  output.out = testing::internal::GetCapturedStdout();
+  output.err = testing::internal::GetCapturedStderr();
+  return output;
+}
+
+class CliRun : public ::testing::Test {
+ protected:
+  sim::VirtualProbe& AddProbe(const std::string& serial = "12345678") {
+    sim::ProbeOptions options;
+    options.serialNumber = serial;
+    probes_.push_back(std::make_unique<sim::VirtualProbe>(options));
+    EXPECT_TRUE(probes_.back()->Start());
+    return *probes_.back();
+  }
+  std::string ImageDir() {
+    std::string dir = home_.Path() + "/images/";
+    fs::create_directories(dir);
+    return dir;
+  }
+  // A firmware image of version in the image dir; returns the flash it must leave.
+  test::FirmwareImage AddFirmware(uint8_t version, uint32_t size = 8192) {
+    test::FirmwareSpec spec;
+    spec.version = version;
+    spec.size = size;
+    test::FirmwareImage image = test::MakeFirmwareImage(spec);
+    WriteText(ImageDir() + test::ImageFileName(kFirmwareBase, version), image.text);
+    return image;
+  }
+
+  TempHome home_;
+  std::vector<std::unique_ptr<sim::VirtualProbe>> probes_;
+};
+
+TEST_F(CliRun, InfoAsJsonDescribesTheProbeAndLeavesItRunningFirmware) {
+  sim::VirtualProbe& probe = AddProbe("87654321");
+  probe.InstallFirmwareVersion(5);
+  probe.InstallLogicVersion(7);
+  AddFirmware(6);
+  RunOutput run = RunCliWith({"info", "--port", probe.DevicePath(), "--speed", "115200", "--json",
+                              "--image-dir", ImageDir()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  nlohmann::json info = nlohmann::json::parse(run.out);
+  EXPECT_EQ(info["serial"], "87654321");
+  EXPECT_EQ(info["mac"], "0A4F19876543");
+  EXPECT_EQ(info["firmware"], "0.05");
+  EXPECT_EQ(info["logic"], "0.07");
+  EXPECT_EQ(info["newestFirmware"], "0.06");
+  EXPECT_EQ(info["newestLogic"], "unknown");
+  EXPECT_EQ(info["updateAvailable"], true);
+  EXPECT_EQ(info["result"], "ok");
+  // Leaving as the window does: the probe's firmware was started.
+  EXPECT_TRUE(probe.InFirmwareMode());
+}
+
+TEST_F(CliRun, ReadMemoryDumpsWhatTheFlashHolds) {
+  sim::VirtualProbe& probe = AddProbe();
+  std::vector<uint8_t> bytes(1500);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + 1);
+  probe.ProgramFlash(0x01010000, bytes);
+  RunOutput run = RunCliWith({"read-memory", "0x01010000", "1500", "--port", probe.DevicePath(),
+                              "--json", "--stay-in-loader", "--speed", "57600"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  nlohmann::json result = nlohmann::json::parse(run.out);
+  std::string hex = result["data"];
+  ASSERT_EQ(hex.size(), 3000u);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    ASSERT_EQ(std::stoi(hex.substr(i * 2, 2), nullptr, 16), bytes[i]) << "byte " << i;
+  }
+  EXPECT_FALSE(probe.InFirmwareMode());  // --stay-in-loader
+
+  run = RunCliWith(
+      {"read-memory", "0x01010000", "20", "--port", probe.DevicePath(), "--stay-in-loader"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.substr(0, 60),
+            FormatHexDump(0x01010000, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20))
+                .substr(0, 60));
+}
+
+TEST_F(CliRun, TransmitWritesTheBlockAndSaysWhere) {
+  sim::VirtualProbe& probe = AddProbe();
+  RunOutput run = RunCliWith({"transmit", "--port", probe.DevicePath(), "--ip", "192.168.1.10",
+                              "--mask", "255.255.255.0", "--gateway", "192.168.1.1", "--host",
+                              "192.168.1.2", "--config", "probe.cfg", "--stay-in-loader"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<uint8_t> block = probe.ReadFlash(SETUP_SECTOR, 34);
+  std::vector<uint8_t> expected = {0x0A, 0x4F, 0x19, 0x12, 0x34, 0x56, 0xFF, 0xFF, 0xC0,
+                                   0xA8, 0x01, 0x0A, 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0xA8,
+                                   0x01, 0x01, 0xC0, 0xA8, 0x01, 0x02, 'p',  'r',  'o',
+                                   'b',  'e',  '.',  'c',  'f',  'g',  0x00};
+  EXPECT_EQ(block, expected);
+  EXPECT_NE(run.out.find("setup block of 104 bytes written at 0x01008000"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("configuration sector 0x010C0000 erased"), std::string::npos) << run.out;
+}
+
+TEST_F(CliRun, TransmitRefusesAnInvalidAddressBeforeTouchingTheFlash) {
+  sim::VirtualProbe& probe = AddProbe();
+  probe.ProgramFlash(SETUP_SECTOR, {0x11, 0x22});
+  RunOutput run =
+      RunCliWith({"transmit", "--port", probe.DevicePath(), "--ip", "1.2.3", "--stay-in-loader"});
+  EXPECT_EQ(run.status, EXIT_USAGE);
+  EXPECT_NE(run.err.find("Invalid IP address!"), std::string::npos) << run.err;
+  EXPECT_EQ(probe.ReadFlash(SETUP_SECTOR, 2), (std::vector<uint8_t>{0x11, 0x22}));
+}
+
+TEST_F(CliRun, TransmitWithAMissingConfigurationFileFailsAsSetupFileAndErasesNothing) {
+  sim::VirtualProbe& probe = AddProbe();
+  probe.ProgramFlash(SETUP_SECTOR, {0x11, 0x22});
+  RunOutput run =
+      RunCliWith({"transmit", "--port", probe.DevicePath(), "--host", "255.255.255.255", "--config",
+                  home_.Path() + "/missing.cfg", "--stay-in-loader", "--json"});
+  EXPECT_EQ(run.status, EXIT_SETUP_FILE) << run.err;
+  EXPECT_EQ(probe.ReadFlash(SETUP_SECTOR, 2), (std::vector<uint8_t>{0x11, 0x22}));
+  nlohmann::json results = nlohmann::json::parse(run.out);
+  ASSERT_TRUE(results.is_array());
+  EXPECT_EQ(results[0]["exitStatus"], EXIT_SETUP_FILE);
+}
+
+TEST_F(CliRun, FourProbesAtOnceOneFailingHalfWayDoesNotStopTheOthers) {
+  test::FirmwareImage image = AddFirmware(9, 16384);
+  for (int i = 0; i < 4; ++i) AddProbe("1000000" + std::to_string(i)).InstallFirmwareVersion(3);
+  // The third probe's loader reports a failure at its 200th program write (of about 512).
+  probes_[2]->Faults().failProgramAfterWrites = 200;
+  std::vector<std::string> args = {"update",  "--firmware-only", "--image-dir", ImageDir(),
+                                   "--speed", "115200",          "--json",      "--stay-in-loader"};
+  for (auto& probe : probes_) {
+    args.push_back("--port");
+    args.push_back(probe->DevicePath());
+  }
+  RunOutput run = RunCliWith(args);
+  EXPECT_EQ(run.status, EXIT_COMM) << run.err;
+  nlohmann::json results = nlohmann::json::parse(run.out);
+  ASSERT_EQ(results.size(), 4u);
+  std::vector<uint8_t> expected = test::ExpectedFlash(image);
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(results[i]["port"], probes_[i]->DevicePath());
+    EXPECT_EQ(results[i]["serial"], "1000000" + std::to_string(i));
+    EXPECT_EQ(results[i]["before"]["firmware"], "0.03");
+    if (i == 2) {
+      EXPECT_EQ(results[i]["result"], "failed");
+      EXPECT_EQ(results[i]["exitStatus"], EXIT_COMM);
+      EXPECT_EQ(probes_[i]->StoredFirmwareVersion(), 0);  // no marker: no valid firmware
+    } else {
+      EXPECT_EQ(results[i]["result"], "ok");
+      EXPECT_EQ(results[i]["after"]["firmware"], "0.09");
+      EXPECT_EQ(probes_[i]->ReadFlash(image.address, static_cast<uint32_t>(expected.size())),
+                expected);
+    }
+  }
+}
+
+TEST_F(CliRun, VerifyNamesTheFirstDifferingAddress) {
+  AddFirmware(4, 4096);
+  sim::VirtualProbe& probe = AddProbe();
+  probe.Faults().corruptProgramWrite = 10;
+  RunOutput run =
+      RunCliWith({"update", "--firmware-only", "--verify", "--image-dir", ImageDir(), "--port",
+                  probe.DevicePath(), "--speed", "115200", "--stay-in-loader"});
+  EXPECT_EQ(run.status, EXIT_VERIFY) << run.err;
+  EXPECT_NE(run.out.find("Read back differs at 0x0104"), std::string::npos) << run.out;
+}
+
+TEST_F(CliRun, UpdateWithoutAnImageFailsAsImageFileBeforeConnecting) {
+  sim::VirtualProbe& probe = AddProbe();
+  RunOutput run = RunCliWith(
+      {"update", "--firmware-only", "--image-dir", ImageDir(), "--port", probe.DevicePath()});
+  EXPECT_EQ(run.status, EXIT_IMAGE);
+  EXPECT_NE(run.err.find("no firmware image VT7PP4FW.nnn"), std::string::npos) << run.err;
+  EXPECT_TRUE(probe.CommandLog().empty());
+}
+
+TEST_F(CliRun, EraseWithoutYesRefusesWhenStdinIsNoTerminal) {
+  if (isatty(STDIN_FILENO)) GTEST_SKIP() << "standard input is a terminal here";
+  sim::VirtualProbe& probe = AddProbe();
+  probe.InstallFirmwareVersion(5);
+  RunOutput run = RunCliWith({"erase", "--port", probe.DevicePath()});
+  EXPECT_EQ(run.status, EXIT_DECLINED);
+  EXPECT_TRUE(probe.CommandLog().empty());
+  EXPECT_EQ(probe.StoredFirmwareVersion(), 0x1605);
+
+  run = RunCliWith({"erase", "--yes", "--port", probe.DevicePath(), "--stay-in-loader"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(probe.StoredFirmwareVersion(), 0);
+}
+
+TEST_F(CliRun, NoProbeOnTheDeviceIsAConnectFailureWithAHint) {
+  RunOutput run = RunCliWith({"info", "--port", "COM19"});
+  EXPECT_EQ(run.status, EXIT_CONNECT);
+  EXPECT_NE(run.err.find("Cannot connect to Vanta loader!"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("hint: the device /dev/ttyS18 does not exist"), std::string::npos)
+      << run.err;
+}
+
+TEST_F(CliRun, UsageErrorsExitWithTwo) {
+  EXPECT_EQ(RunCliWith({"info", "--speed", "1234"}).status, EXIT_USAGE);
+  EXPECT_EQ(RunCliWith({"info", "--port", "ttyUSB0"}).status, EXIT_USAGE);
+  EXPECT_EQ(RunCliWith({"info", "--ports", "COM1,COM1"}).status, EXIT_USAGE);
+  EXPECT_EQ(RunCliWith({"read-memory", "0x100", "0"}).status, EXIT_USAGE);
+  EXPECT_EQ(RunCliWith({"read-memory", "0xFFFFFFFF", "2"}).status, EXIT_USAGE);
+  EXPECT_EQ(RunCliWith({"info", "--no-such-option"}).status, EXIT_USAGE);
+  EXPECT_EQ(RunCliWith({}).status, EXIT_USAGE);
+  RunOutput help = RunCliWith({"update", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("NAME\n    vantalink-cli update - "), std::string::npos);
+  EXPECT_NE(help.out.find("EXAMPLES"), std::string::npos);
+  EXPECT_NE(help.out.find("--firmware-only"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vanta::cli
