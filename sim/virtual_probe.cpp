@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -41,6 +42,52 @@ bool TakeOne(std::atomic<int32_t>& knob) {
   while (n > 0 && !knob.compare_exchange_weak(n, n - 1)) {
   }
   return n > 0;
+}
+
+const char* CommandName(uint8_t code) {
+  switch (code) {
+    case 100:
+      return "LDR_IDENTIFY";
+    case 101:
+      return "LDR_READ_MEMORY";
+    case 103:
+      return "LDR_ERASE_SECTOR";
+    case 104:
+      return "LDR_PROGRAM";
+    case 105:
+      return "LDR_LOGIC_ACCESS";
+    case 106:
+      return "LDR_LOGIC_DEVICE_TYPE";
+    case 107:
+      return "LDR_LOGIC_READ_ROW";
+    case 108:
+      return "LDR_LOGIC_PROGRAM_ROW";
+    case 109:
+      return "LDR_LOGIC_READ_UES";
+    case 110:
+      return "LDR_LOGIC_PROGRAM_UES";
+    case 112:
+      return "LDR_LOGIC_ERASE";
+    case 113:
+      return "LDR_START_FIRMWARE";
+    case 114:
+      return "LDR_ENTER_LOADER";
+    default:
+      return "unknown command";
+  }
+}
+
+// The first few bytes of a message in hex, for the trace.
+std::string Hex(const uint8_t* bytes, size_t count, size_t limit = 12) {
+  std::string text;
+  char two[4];
+  for (size_t i = 0; i < count && i < limit; ++i) {
+    std::snprintf(two, sizeof two, "%02X ", bytes[i]);
+    text += two;
+  }
+  if (count > limit) text += "...";
+  if (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
 }
 
 constexpr Nanos kIdleWait = 20'000'000;       // longest sleep of the serving thread
@@ -91,6 +138,7 @@ struct VirtualProbe::Impl {
   std::atomic<bool> hangUpRequested{false};
   bool hungUp = false;  // guarded by mutex
   std::condition_variable hungUpChanged;
+  std::function<void(const std::string&)> traceSink;
 
   // Serving thread only.
   FrameDecoder decoder;
@@ -118,6 +166,13 @@ struct VirtualProbe::Impl {
   void SendFrame(const std::vector<uint8_t>& payload, Nanos notBefore);
   void QueueAction(OutAction action, uint32_t speed, Nanos notBefore);
   void ForgetLastRequest() { haveLast = false; }
+  template <typename... Args>
+  void Trace(const char* format, Args... args) {
+    if (!traceSink) return;
+    char line[256];
+    std::snprintf(line, sizeof line, format, args...);
+    traceSink(line);
+  }
   uint8_t Garble(uint8_t byte, bool& dropped);
   double Chance() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); }
   uint8_t RandomByte() { return static_cast<uint8_t>(rng() & 0xFF); }
@@ -293,6 +348,10 @@ uint32_t VirtualProbe::LineSpeed() const {
   return impl_->lineSpeed;
 }
 
+void VirtualProbe::SetTraceSink(std::function<void(const std::string&)> sink) {
+  impl_->traceSink = std::move(sink);
+}
+
 void VirtualProbe::HangUp() {
   Impl& d = *impl_;
   if (!d.running) {
@@ -322,6 +381,7 @@ void VirtualProbe::Impl::Wake() {
 }
 
 void VirtualProbe::Impl::DoHangUp() {
+  Trace("hang-up: line closed");
   std::lock_guard lock(mutex);
   ClosePty(pty);  // the tool's side now reads POLLHUP / EIO
   hungUp = true;
@@ -454,9 +514,13 @@ void VirtualProbe::Impl::HandleLinkControl(const std::vector<uint8_t>& payload, 
                                            Nanos now) {
   // A new link starts with these: a request that looks like the last one is new work.
   ForgetLastRequest();
-  if (quiet) return;
   const uint8_t code = payload[2];
+  if (quiet) {
+    Trace("link control %u at %u bit/s: not answered (fault)", code, lineSpeed.load());
+    return;
+  }
   if (code == kLinkSync && payload.size() == 3) {
+    Trace("LINK_SYNC at %u bit/s", lineSpeed.load());
     SendFrame({0x00, 0x01, kLinkSync}, now);
     return;
   }
@@ -469,6 +533,7 @@ void VirtualProbe::Impl::HandleLinkControl(const std::vector<uint8_t>& payload, 
     PutU32(PutU8(PutU16(reply.data(), 0x0005), kLinkSetSpeed), next);
     const int32_t wanted = faults.linkSetSpeedReplyLength.load();
     reply.resize(static_cast<size_t>(std::clamp<int32_t>(wanted, 0, 64)), 0);
+    Trace("LINK_SET_SPEED %u at %u bit/s: going on at %u", asked, lineSpeed.load(), next);
     SendFrame(reply, now);
     QueueAction(OutAction::kSwitchSpeed, next, now);
   }
@@ -498,6 +563,13 @@ void VirtualProbe::Impl::HandleLoaderRequest(const std::vector<uint8_t>& payload
   haveLast = true;
   if (reply.busyMs > 0) busyUntil = std::max(busyUntil, now) + Nanos{reply.busyMs} * 1'000'000;
   const Nanos sendAt = std::max(now, busyUntil);
+  if (traceSink) {
+    const std::string request = Hex(payload.data() + 2, payload.size() - 2);
+    const std::string answer = Hex(reply.bytes.data(), reply.bytes.size());
+    Trace("%s seq %u%s [%s] -> %s [%s]%s", CommandName(payload[2]), sequence,
+          repeat ? " (repeat)" : "", request.c_str(), quiet || !reply.send ? "no reply" : "reply",
+          answer.c_str(), reply.busyMs > 0 ? " after busy time" : "");
+  }
   if (quiet || !reply.send) {
     if (reply.restartLoader) QueueAction(OutAction::kRestartLoader, 0, sendAt);
     return;
@@ -546,8 +618,10 @@ void VirtualProbe::Impl::PumpOutput(Nanos now) {
       if (!chunk.empty() || !pendingWrite.empty()) break;
       if (item.action == OutAction::kSwitchSpeed) {
         lineSpeed = item.speed;
+        Trace("line now at %u bit/s", item.speed);
       } else {
         lineSpeed = options.startSpeed;
+        Trace("firmware restarts the loader at %u bit/s", options.startSpeed);
         std::lock_guard lock(mutex);
         loader.Restart();
       }

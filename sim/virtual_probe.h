@@ -2,6 +2,7 @@
 // The virtual Vanta7 probe: a model of the probe's boot loader on the master side of a
 // pseudo-terminal. Tests run it in-process on a thread; vanta7-sim runs it as a program.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,10 @@ class VirtualProbe {
 
   // Closes the master side now: the tool sees the other end gone.
   void HangUp();
+
+  // Receives one line of text per event on the line (link-control message, loader command and
+  // its reply, speed change, loader restart, hang-up), on the serving thread. Set before Start.
+  void SetTraceSink(std::function<void(const std::string&)> sink);
 
  private:
   struct Impl;
