@@ -1,0 +1,354 @@
+#include "update/firmware.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/loader.h"
+#include "tests/support/fake_loader.h"
+#include "tests/support/image_gen.h"
+
+namespace vanta {
+namespace {
+
+using test::Bytes;
+using test::FakeLoader;
+using test::SRecordLine;
+
+constexpr const char* kErasing = "Firmware: Erasing Flash ...";
+constexpr const char* kProgramming = "Firmware: Programming Flash ...";
+constexpr const char* kPassed = "Firmware: Programming Flash ... passed!";
+constexpr const char* kFailed = "Firmware: Programming Flash ... failed!";
+
+TEST(ShowPercent, ShowsAPercentageOnlyWhenItChangesAndRemembersItPerDisplay) {
+  std::vector<std::string> shown;
+  const StatusSink sink = [&shown](const std::string& text) { shown.push_back(text); };
+  const char* format = "Firmware: Programming Flash ... ( %u%% )";
+  ProgressDisplay display, other;
+  ShowPercent(format, sink, display, 200, 0);  // 0 equals the starting value: nothing shown
+  ShowPercent(format, sink, display, 200, 1);
+  ShowPercent(format, sink, display, 200, 2);
+  ShowPercent(format, sink, display, 200, 3);
+  ShowPercent(format, sink, display, 200, 200);
+  ShowPercent(format, sink, other, 200, 200);  // another display keeps its own value
+  ShowPercent(format, sink, display, 200, 200);
+  ShowPercent(format, sink, display, 0, 10);  // a length the system could not tell
+  EXPECT_EQ(shown, (std::vector<std::string>{"Firmware: Programming Flash ... ( 1% )",
+                                             "Firmware: Programming Flash ... ( 100% )",
+                                             "Firmware: Programming Flash ... ( 100% )"}));
+  EXPECT_EQ(display.lastShown, 100);
+  EXPECT_EQ(other.lastShown, 100);
+}
+
+class FirmwareProgramming : public ::testing::Test {
+ protected:
+  ResultCode Program(const std::string& text, FirmwareOptions options = {}) {
+    EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), text));
+    options.imageDir = dir.Path();
+    return ProgramFirmware(loader.Link(), 1, sink, progress, options);
+  }
+  // The erase requests' sector addresses and the program requests' (address, data) in order.
+  std::vector<uint32_t> Erased() const {
+    std::vector<uint32_t> sectors;
+    for (const Bytes& r : loader.Requests(LDR_ERASE_SECTOR)) {
+      sectors.push_back((uint32_t{r[1]} << 24) | (uint32_t{r[2]} << 16) | (r[3] << 8) | r[4]);
+    }
+    return sectors;
+  }
+  struct Write {
+    uint32_t address;
+    Bytes data;
+    bool operator==(const Write&) const = default;
+  };
+  std::vector<Write> Writes() const {
+    std::vector<Write> writes;
+    for (const Bytes& r : loader.Requests(LDR_PROGRAM)) {
+      const uint32_t address = (uint32_t{r[1]} << 24) | (uint32_t{r[2]} << 16) | (r[3] << 8) | r[4];
+      const size_t count = (r[5] << 8) | r[6];
+      EXPECT_EQ(r.size(), 7 + count);
+      writes.push_back({address, Bytes(r.begin() + 7, r.end())});
+    }
+    return writes;
+  }
+  static Write Marker() { return {0x01040000, {0xAA, 0x55, 0x55, 0xAA}}; }
+
+  test::ImageTempDir dir;
+  FakeLoader loader;
+  ProgressDisplay progress;
+  std::vector<std::string> statuses;
+  StatusSink sink = [this](const std::string& text) { statuses.push_back(text); };
+};
+
+TEST_F(FirmwareProgramming, AnImageWithNothingToProgramStillErasesAndWritesOnlyTheMarker) {
+  const char* images[] = {"", "S00F000068656C6C6F202020202000003C\nS5030003F9\nS9030000FC\n",
+                          "S70501040000F5\n", "S804010000FA\n", "S1030100FB\n"};
+  for (const char* image : images) {
+    loader.ClearRequests();
+    statuses.clear();
+    EXPECT_EQ(Program(image), RESULT_OK) << image;
+    EXPECT_EQ(Erased(), (std::vector<uint32_t>{0x01040000, 0x01080000, 0x010C0000})) << image;
+    EXPECT_EQ(Writes(), std::vector<Write>{Marker()}) << image;
+    ASSERT_GE(statuses.size(), 3u);
+    EXPECT_EQ(statuses.front(), kErasing);
+    EXPECT_EQ(statuses[1], kProgramming);
+    EXPECT_EQ(statuses.back(), kPassed);
+  }
+}
+
+TEST_F(FirmwareProgramming, AFileThatCannotBeOpenedLeavesStatusAndProbeAlone) {
+  for (ImageVersion version : {0, 2, 256, 300}) {
+    EXPECT_EQ(ProgramFirmware(loader.Link(), version, sink, progress, {dir.Path()}),
+              LDR_E_FIRMWARE_FILE);
+  }
+  EXPECT_TRUE(statuses.empty());
+  EXPECT_TRUE(loader.requests.empty());
+}
+
+TEST_F(FirmwareProgramming, ABadRecordAnywhereEndsTheRunBeforeAnythingIsErased) {
+  const std::string good = SRecordLine(3, 0x01040100, {1, 2, 3, 4, 5, 6, 7, 8}) + "\n";
+  std::string many;
+  for (int i = 0; i < 500; ++i) many += good;
+  const std::string longest = SRecordLine(3, 0x01040200, Bytes(121, 0x11)) + "\n";  // 257 chars
+  struct Case {
+    const char* why;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"blank line", good + "\n" + good},
+      {"line without an S", good + "hello\n"},
+      {"last record without a line end", good + good.substr(0, good.size() - 1)},
+      {"trailing blanks", good + good.substr(0, good.size() - 1) + "  \n"},
+      {"line over 255 characters is cut", longest},
+      {"S1 count 2", "S1020100\n"},
+      {"S1 with a wrong checksum", "S1060100AABBCCC6\n"},
+      {"a bad last record after 500 good ones", many + "S30500000000FB\n"},
+  };
+  loader.InstallFirmwareVersion(3);
+  const std::vector<uint8_t> before = loader.flash;
+  for (const Case& c : cases) {
+    statuses.clear();
+    EXPECT_EQ(Program(c.text), LDR_E_FIRMWARE_FILE) << c.why;
+    EXPECT_EQ(statuses, std::vector<std::string>{kFailed}) << c.why;
+    EXPECT_TRUE(loader.requests.empty()) << c.why;
+  }
+  EXPECT_EQ(loader.flash, before);
+}
+
+TEST_F(FirmwareProgramming, WritesEachRecordAtItsAddressPaddedToWholeWordsAndTheMarkerLast) {
+  const Bytes longest(120, 0x3C);  // count 125: the longest record that fits a 255-character read
+  const std::string text = "S00600004844521B\n" + SRecordLine(3, 0x01040100, {1, 2, 3, 4, 5}) +
+                           "\n" + SRecordLine(3, 0x01040108, {6, 7, 8, 9}) + "\n" +
+                           "S1030100FB\n"                            // no data: skipped
+                           "S00F000068656C6C6F2020202020000000\n" +  // wrong checksum: skipped
+                           SRecordLine(3, 0x01040000, {0xFF, 0xFF, 0xFF, 0xFF, 0x16, 0x07}, true) +
+                           "\n" + SRecordLine(3, 0x01020000, {0xA5}) + "\n" +
+                           SRecordLine(3, 0x01040200, longest) + "\n" + "S70501040000F5\n";
+  ASSERT_EQ(Program(text), RESULT_OK);
+  const std::vector<Write> expected = {
+      {0x01040100, {1, 2, 3, 4, 5, 0xFF, 0xFF, 0xFF}},
+      {0x01040108, {6, 7, 8, 9}},
+      {0x01040000, {0xFF, 0xFF, 0xFF, 0xFF, 0x16, 0x07, 0xFF, 0xFF}},
+      {0x01020000, {0xA5, 0xFF, 0xFF, 0xFF}},  // outside the erased sectors: not filtered
+      {0x01040200, longest},
+      Marker(),
+  };
+  EXPECT_EQ(Writes(), expected);
+  EXPECT_EQ(loader.Codes().front(), LDR_ERASE_SECTOR);
+  EXPECT_EQ(statuses.back(), kPassed);
+}
+
+TEST_F(FirmwareProgramming, LineEndsAndLetterCaseDoNotChangeTheFlash) {
+  test::FirmwareSpec spec;
+  spec.size = 3000;
+  spec.recordLength = 29;
+  const test::FirmwareImage plain = test::MakeFirmwareImage(spec);
+  ASSERT_EQ(Program(plain.text), RESULT_OK);
+  EXPECT_EQ(loader.Flash(plain.address, spec.size), test::ExpectedFlash(plain));
+
+  FakeLoader other;
+  spec.style.crlf = true;
+  spec.style.lowerCase = true;
+  EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.002"), test::MakeFirmwareImage(spec).text));
+  ASSERT_EQ(ProgramFirmware(other.Link(), 2, sink, progress, {dir.Path()}), RESULT_OK);
+  EXPECT_EQ(other.flash, loader.flash);
+}
+
+TEST_F(FirmwareProgramming, AnEraseFailureStopsAtThatSector) {
+  loader.failEraseSector = 0x01080000;
+  EXPECT_EQ(Program(test::MakeFirmwareImage({}).text), LDR_E_ERASE);
+  EXPECT_EQ(Erased(), (std::vector<uint32_t>{0x01040000, 0x01080000}));
+  EXPECT_TRUE(Writes().empty());
+  EXPECT_EQ(statuses, (std::vector<std::string>{kErasing, "Firmware: Erasing Flash ... failed!"}));
+}
+
+TEST_F(FirmwareProgramming, AProgramFailureAtARecordLeavesTheRestAndTheMarkerUnwritten) {
+  test::FirmwareSpec spec;
+  spec.size = 20 * 32;
+  const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  loader.failProgramAt = 7;
+  EXPECT_EQ(Program(image.text), LDR_E_PROGRAM);
+  const std::vector<Write> writes = Writes();
+  ASSERT_EQ(writes.size(), 8u);
+  EXPECT_EQ(writes.back().address, image.records[7].address);
+  EXPECT_EQ(loader.Flash(0x01040000, 4), Bytes(4, 0xFF)) << "no marker";
+  // The failing line's progress shows first, then the failure text replaces it.
+  ASSERT_GE(statuses.size(), 2u);
+  EXPECT_NE(statuses[statuses.size() - 2].find("( "), std::string::npos);
+  EXPECT_EQ(statuses.back(), kFailed);
+
+  // The marker write failing is a failure as well.
+  loader.ClearRequests();
+  loader.failProgramAt = 20 + 8;  // the 20 records after the 8 of the first run
+  statuses.clear();
+  EXPECT_EQ(Program(image.text), LDR_E_PROGRAM);
+  EXPECT_EQ(Writes().back(), Marker());
+  EXPECT_EQ(statuses.back(), kFailed);
+}
+
+TEST_F(FirmwareProgramming, ProgressRisesWithTheFilePositionAndIsKeptForTheNextRun) {
+  test::FirmwareSpec spec;
+  spec.size = 4096;
+  ASSERT_EQ(Program(test::MakeFirmwareImage(spec).text), RESULT_OK);
+  std::vector<unsigned> percents;
+  for (const std::string& s : statuses) {
+    unsigned p = 0;
+    if (std::sscanf(s.c_str(), "Firmware: Programming Flash ... ( %u%% )", &p) == 1) {
+      percents.push_back(p);
+    }
+  }
+  ASSERT_FALSE(percents.empty());
+  EXPECT_GT(percents.front(), 0u) << "the first run never shows 0";
+  for (size_t i = 1; i < percents.size(); ++i) EXPECT_GT(percents[i], percents[i - 1]);
+  EXPECT_EQ(percents.back(), 100u);
+  EXPECT_EQ(statuses.back(), kPassed);
+
+  // A one-line image reaches 100 at once, which the display already shows: no percentage.
+  statuses.clear();
+  ASSERT_EQ(Program(SRecordLine(3, 0x01040100, {1, 2, 3, 4}) + "\n"), RESULT_OK);
+  EXPECT_EQ(statuses, (std::vector<std::string>{kErasing, kProgramming, kPassed}));
+}
+
+// Records in random order with gaps, overlaps, odd lengths and contiguous runs.
+std::string ScatteredImage(uint32_t seed) {
+  uint32_t state = seed * 2654435761u + 1;
+  auto next = [&state](uint32_t n) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state % n;
+  };
+  std::vector<test::SRecordData> records;
+  uint32_t address = 0x01040000 + next(64);
+  for (int i = 0, n = 20 + static_cast<int>(next(100)); i < n; ++i) {
+    Bytes bytes(1 + next(40));
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(next(256));
+    records.push_back({address, bytes});
+    switch (next(4)) {
+      case 0:
+        address += static_cast<uint32_t>(bytes.size()) + next(9);
+        break;  // gap
+      case 1:
+        address += static_cast<uint32_t>(bytes.size()) - next(static_cast<uint32_t>(bytes.size()));
+        break;
+      case 2:
+        address = 0x01040000 + next(3000);
+        break;  // anywhere, marker included
+      default:
+        address += static_cast<uint32_t>(bytes.size());
+        break;  // contiguous
+    }
+  }
+  return test::SRecordFile(records);
+}
+
+TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
+  for (uint32_t seed = 1; seed <= 25; ++seed) {
+    const std::string text = ScatteredImage(seed);
+    FakeLoader perRecord, merged;
+    EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), text));
+    ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {dir.Path()}), RESULT_OK);
+    FirmwareOptions fast{dir.Path()};
+    fast.mergeRecords = true;
+    ASSERT_EQ(ProgramFirmware(merged.Link(), 1, sink, progress, fast), RESULT_OK);
+    EXPECT_EQ(merged.flash, perRecord.flash) << "seed " << seed;
+    const std::vector<Bytes> writes = merged.Requests(LDR_PROGRAM);
+    EXPECT_LT(writes.size(), perRecord.Requests(LDR_PROGRAM).size()) << "seed " << seed;
+    for (const Bytes& w : writes) {
+      EXPECT_LE(w.size() - 7, 1024u);
+      EXPECT_EQ((w.size() - 7) % 4, 0u);
+    }
+    EXPECT_EQ(writes.back(), perRecord.Requests(LDR_PROGRAM).back()) << "the marker goes last";
+  }
+}
+
+TEST_F(FirmwareProgramming, MergedWritesFillWholeKilobytes) {
+  test::FirmwareSpec spec;
+  spec.size = 4096 + 20;
+  spec.recordLength = 32;
+  FirmwareOptions fast;
+  fast.mergeRecords = true;
+  const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  ASSERT_EQ(Program(image.text, fast), RESULT_OK);
+  const std::vector<Write> writes = Writes();
+  ASSERT_EQ(writes.size(), 6u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(writes[i].address, 0x01040000u + 1024 * i);
+  EXPECT_EQ(writes[4].data.size(), 20u);
+  EXPECT_EQ(writes[5], Marker());
+  EXPECT_EQ(loader.Flash(image.address, spec.size), test::ExpectedFlash(image));
+  EXPECT_EQ(statuses.back(), kPassed);
+}
+
+TEST_F(FirmwareProgramming, VerificationReadsTheImageBackAndNamesTheFirstDifference) {
+  test::FirmwareSpec spec;
+  spec.size = 5000;
+  const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  uint32_t difference = 0;
+  FirmwareOptions verify;
+  verify.imageDir = dir.Path();
+  verify.verifyReadBack = true;
+  verify.firstDifference = &difference;
+  ASSERT_EQ(Program(image.text, verify), RESULT_OK);
+  EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... passed!");
+  uint32_t covered = 0;
+  for (const Bytes& r : loader.Requests(LDR_READ_MEMORY)) {
+    const uint32_t count = (r[5] << 8) | r[6];
+    EXPECT_LE(count, 1024u);
+    covered += count;
+  }
+  EXPECT_EQ(covered, spec.size);
+
+  // The 40th write stores one bit wrong (bit 2 of its sixth byte).
+  for (bool merge : {false, true}) {
+    FakeLoader corrupt;
+    int writes = 0;
+    uint32_t wrong = 0;
+    corrupt.script = [&](const Bytes& r, int, std::optional<Bytes>& reply) {
+      if (r[0] != LDR_PROGRAM || writes++ != (merge ? 2 : 40)) return false;
+      const uint32_t address = (uint32_t{r[1]} << 24) | (uint32_t{r[2]} << 16) | (r[3] << 8) | r[4];
+      for (size_t i = 7; i < r.size(); ++i) {
+        corrupt.flash[address - FakeLoader::kFlashBase + i - 7] &= r[i];
+      }
+      wrong = address + 5;
+      corrupt.flash[wrong - FakeLoader::kFlashBase] ^= 0x04;
+      reply = Bytes{LDR_PROGRAM, 0, 0, 0, 0, 0};
+      return true;
+    };
+    verify.mergeRecords = merge;
+    statuses.clear();
+    EXPECT_EQ(ProgramFirmware(corrupt.Link(), 1, sink, progress, verify), LDR_E_VERIFY);
+    EXPECT_EQ(difference, wrong);
+    EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
+  }
+
+  // A read-back without an answer is that failure.
+  loader.script = [](const Bytes& r, int, std::optional<Bytes>& reply) {
+    reply.reset();
+    return r[0] == LDR_READ_MEMORY;
+  };
+  EXPECT_EQ(Program(image.text, verify), SESSION_E_NO_REPLY);
+  EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
+}
+
+}  // namespace
+}  // namespace vanta
