@@ -76,13 +76,13 @@ ResultCode LeaveLogicAccess(ProbeLink& link);
 // A reply of fewer than 2 bytes is LDR_E_BAD_REPLY.
 ResultCode ReadLogicDeviceType(ProbeLink& link, uint8_t& deviceType);
 ResultCode EraseLogic(ProbeLink& link);
-// rowText holds at least 240 characters; the first 240 are sent.
+// The first 240 characters of rowText are sent; a shorter text is refused with LDR_E_PROGRAM
+// and nothing is sent.
 ResultCode ProgramLogicRow(ProbeLink& link, uint8_t row, const std::string& rowText);
-// uesText holds at least 120 characters; the first 120 are sent.
+// The first 120 characters of uesText are sent; a shorter text is refused like a short row.
 ResultCode ProgramLogicUes(ProbeLink& link, const std::string& uesText);
 // programmed and erased readings of the row; on LDR_E_BAD_REPLY both keep their old contents.
-ResultCode ReadLogicRow(ProbeLink& link, uint8_t row, std::string& programmed,
-                        std::string& erased);
+ResultCode ReadLogicRow(ProbeLink& link, uint8_t row, std::string& programmed, std::string& erased);
 ResultCode ReadLogicUes(ProbeLink& link, std::string& uesText);
 ResultCode StartFirmware(ProbeLink& link);
 // Erases kAllSectors in order, stopping at (and returning) the first failure.

@@ -11,12 +11,14 @@ std::string PortLinkDirectory();
 // COM number of "\\.\COMn" or "COMn" (n >= 0), or -1 when name is not of that form.
 int ComNumber(const std::string& name);
 
-// The device a port name stands for: for COMn the link "COMn" in PortLinkDirectory() when it
-// exists, else /dev/ttyS<n-1>; any other name is returned unchanged (a device path).
+// The device a port name stands for: for COMn the target of the link "COMn" in
+// PortLinkDirectory() when the link exists (even when its target is gone), else /dev/ttyS<n-1>;
+// any other name is returned unchanged (a device path).
 std::string ResolvePortDevice(const std::string& name);
 
-// Makes PortLinkDirectory()/COMn a symbolic link to device (replacing an older link). Returns
-// true on success; on failure error holds a sentence for the user.
+// Makes PortLinkDirectory()/COMn a symbolic link to device (replacing an older link; a relative
+// device is taken from the current directory). Returns true on success; on failure error holds a
+// sentence for the user.
 bool MapPort(int comNumber, const std::string& device, std::string& error);
 
 // Removes the COMn link if it exists and points where expectedTarget says ("" = any target).

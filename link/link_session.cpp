@@ -1,0 +1,152 @@
+#include "link/link_session.h"
+
+#include <cstring>
+
+#include "link/packing.h"
+
+namespace vanta {
+namespace {
+
+constexpr uint8_t kLinkSync[3] = {0x00, 0x01, 0x01};
+constexpr uint8_t kWakeUp[2] = {0xDB, 0xDE};
+constexpr uint8_t kSetSpeedCode = 0x03;
+constexpr uint32_t kControlTimeoutMs = 200;  // per byte of a link-control reply
+constexpr uint32_t kSettleMs = 300;          // lets the probe's UART follow a speed change
+constexpr int kAttempts = 3;
+
+}  // namespace
+
+uint32_t SpeedFromIndex(int speedIndex) {
+  if (speedIndex < 0 || speedIndex > 4) return kSpeedTable[0];
+  return kSpeedTable[speedIndex];
+}
+
+std::string DeviceNameFromIndex(int portIndex) {
+  return "\\\\.\\COM" + std::to_string(static_cast<int64_t>(portIndex) + 1);
+}
+
+ProbeLink::ProbeLink() : ProbeLink(MakePosixSerialPort(SystemClock()), SystemClock()) {}
+
+ProbeLink::ProbeLink(std::unique_ptr<SerialPort> port, Clock& clock)
+    : port_(std::move(port)), clock_(clock) {}
+
+ProbeLink::~ProbeLink() {
+  CloseLink();
+}
+
+ResultCode ProbeLink::OpenLinkByIndex(int portIndex, int speedIndex) {
+  return OpenLink(DeviceNameFromIndex(portIndex), SpeedFromIndex(speedIndex));
+}
+
+ResultCode ProbeLink::OpenLink(const std::string& device, uint32_t requestedSpeed) {
+  // A second open of the same port would be refused by the port itself; start afresh instead.
+  CloseLink();
+  const ResultCode opened = port_->OpenPort(device);
+  if (opened != RESULT_OK) return opened;
+  const ResultCode negotiated = NegotiateSpeed(requestedSpeed);
+  if (negotiated != RESULT_OK) {
+    port_->ClosePort();
+    return negotiated;
+  }
+  open_ = true;
+  counter_ = 0;
+  channel_ = 0x10;
+  return RESULT_OK;
+}
+
+ResultCode ProbeLink::ChangeSpeed(uint32_t bitsPerSecond) {
+  const ResultCode result = port_->SetPortSpeed(bitsPerSecond);
+  if (observer_ != nullptr) observer_->SpeedChanged(bitsPerSecond, result);
+  return result;
+}
+
+ResultCode ProbeLink::Wake() {
+  return port_->WriteBlock(kWakeUp, sizeof kWakeUp);
+}
+
+int32_t ProbeLink::ControlExchange(const uint8_t* payload, size_t count) {
+  const ResultCode sent = SendFrame(*port_, payload, count);
+  if (sent != RESULT_OK) return sent;
+  if (observer_ != nullptr) observer_->FrameSent(payload, count);
+  const int32_t received = ReceiveFrame(*port_, reply_, kMaxPayload, kControlTimeoutMs, clock_);
+  if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
+  return received;
+}
+
+ResultCode ProbeLink::NegotiateSpeed(uint32_t requestedSpeed) {
+  // The answer at one speed: change, wake-up pair, settle (always), then LINK_SYNC if both
+  // worked. Only a reply of exactly three bytes counts.
+  auto answersAt = [this](uint32_t speed) {
+    bool ready = ChangeSpeed(speed) == RESULT_OK;
+    if (ready) ready = Wake() == RESULT_OK;
+    DelayMs(clock_, kSettleMs);
+    return ready && ControlExchange(kLinkSync, sizeof kLinkSync) == 3;
+  };
+
+  const int topIndex = ChangeSpeed(kSpeedTable[4]) == RESULT_OK ? 4 : 3;
+  uint32_t requested = requestedSpeed;
+  if (requested > kSpeedTable[topIndex]) requested = kSpeedTable[topIndex];
+
+  if (answersAt(requested)) return RESULT_OK;
+
+  bool found = false;
+  for (int index = 0; index <= topIndex && !found; ++index) found = answersAt(kSpeedTable[index]);
+  if (!found) return SESSION_E_NO_REPLY;
+
+  uint8_t setSpeed[7] = {0x00, 0x05, kSetSpeedCode};
+  PutU32(setSpeed + 3, requested);
+  if (ControlExchange(setSpeed, sizeof setSpeed) != 7) return LINK_E_PORT;
+  DelayMs(clock_, kSettleMs);
+
+  uint32_t named = 0;
+  GetU32(reply_ + 3, named);
+  // Speed 0 is never asked of the port: on a terminal it would hang the line up.
+  if (named == 0 || ChangeSpeed(named) != RESULT_OK) return SESSION_E_SPEED;
+  if (ControlExchange(kLinkSync, sizeof kLinkSync) != 3) return SESSION_E_SPEED;
+  return RESULT_OK;
+}
+
+int32_t ProbeLink::Transact(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
+                            uint32_t extraTimeoutMs) {
+  if (!open_) return SESSION_E_CLOSED;
+  if (count > kMaxRequest) return SESSION_E_TOO_LONG;
+
+  request_[0] = static_cast<uint8_t>((count >> 8) | ((counter_ & 0x03u) << 6) | channel_);
+  request_[1] = static_cast<uint8_t>(count);
+  ++counter_;  // once per transaction: every attempt sends the same header
+  if (count > 0) std::memcpy(request_ + 2, request, count);
+
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    port_->PurgeInput();
+    if (observer_ != nullptr) observer_->InputPurged();
+    if (SendFrame(*port_, request_, count + 2) != RESULT_OK) continue;
+    if (observer_ != nullptr) observer_->FrameSent(request_, count + 2);
+
+    // The request and a largest reply at 10 bits per byte, plus the command's own time.
+    const uint32_t speed = port_->Speed() != 0 ? port_->Speed() : kSpeedTable[0];
+    const uint32_t timeoutMs =
+        static_cast<uint32_t>((count + 1502) * 10000 / speed) + extraTimeoutMs + 200;
+    const int32_t received = ReceiveFrame(*port_, reply_, kMaxPayload, timeoutMs, clock_);
+    if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
+    if (received <= 0) continue;
+
+    const size_t length = (static_cast<size_t>(reply_[0] & 0x07) << 8) | reply_[1];
+    if (static_cast<size_t>(received) != length + 2) continue;
+    if (length > capacity) return SESSION_E_REPLY_TOO_LONG;
+    if (length > 0) std::memcpy(dest, reply_ + 2, length);
+    return static_cast<int32_t>(length);
+  }
+  return SESSION_E_NO_REPLY;
+}
+
+void ProbeLink::CloseLink() {
+  if (!open_) return;
+  port_->ClosePort();
+  open_ = false;
+}
+
+uint32_t ProbeLink::Speed() const {
+  return port_->Speed();
+}
+
+}  // namespace vanta

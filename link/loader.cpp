@@ -1,0 +1,234 @@
+#include "link/loader.h"
+
+#include <cstring>
+
+#include "link/packing.h"
+#include "platform/clock.h"
+
+namespace vanta {
+namespace {
+
+// Extra reply time-outs: how long the probe's loader may work on each command.
+constexpr uint32_t kIdentifyMs = 1000;
+constexpr uint32_t kReadMemoryMs = 10;
+constexpr uint32_t kEraseSectorMs = 10000;
+constexpr uint32_t kProgramMs = 1000;
+constexpr uint32_t kLogicAccessMs = 100;
+constexpr uint32_t kLogicDeviceTypeMs = 100;
+constexpr uint32_t kLogicReadRowMs = 100;
+constexpr uint32_t kLogicProgramRowMs = 300;
+constexpr uint32_t kLogicReadUesMs = 100;
+constexpr uint32_t kLogicProgramUesMs = 300;
+constexpr uint32_t kLogicEraseMs = 600;
+constexpr uint32_t kStartFirmwareMs = 200;
+constexpr uint32_t kEnterLoaderMs = 10;
+
+// The running firmware answers the loader-entry request and then resets into the loader; this
+// gives it the time to come back before the caller tries again.
+constexpr uint32_t kFirmwareRestartMs = 1000;
+
+// One request/reply exchange over the link's shared buffers; the reply length or a session code.
+int32_t Exchange(ProbeLink& link, const uint8_t* end, uint32_t extraTimeoutMs) {
+  uint8_t* request = link.RequestBuffer();
+  return link.Transact(request, static_cast<size_t>(end - request), link.ReplyBuffer(), kMaxPayload,
+                       extraTimeoutMs);
+}
+
+int32_t SimpleCommand(ProbeLink& link, uint8_t code, uint32_t extraTimeoutMs) {
+  return Exchange(link, PutU8(link.RequestBuffer(), code), extraTimeoutMs);
+}
+
+// For the commands whose reply is not examined: any reply, an empty one included, is success.
+ResultCode Unchecked(int32_t result) {
+  return result < 0 ? result : RESULT_OK;
+}
+
+}  // namespace
+
+const char* LoaderCommandName(uint8_t code) {
+  switch (code) {
+    case LDR_IDENTIFY:
+      return "LDR_IDENTIFY";
+    case LDR_READ_MEMORY:
+      return "LDR_READ_MEMORY";
+    case LDR_ERASE_SECTOR:
+      return "LDR_ERASE_SECTOR";
+    case LDR_PROGRAM:
+      return "LDR_PROGRAM";
+    case LDR_LOGIC_ACCESS:
+      return "LDR_LOGIC_ACCESS";
+    case LDR_LOGIC_DEVICE_TYPE:
+      return "LDR_LOGIC_DEVICE_TYPE";
+    case LDR_LOGIC_READ_ROW:
+      return "LDR_LOGIC_READ_ROW";
+    case LDR_LOGIC_PROGRAM_ROW:
+      return "LDR_LOGIC_PROGRAM_ROW";
+    case LDR_LOGIC_READ_UES:
+      return "LDR_LOGIC_READ_UES";
+    case LDR_LOGIC_PROGRAM_UES:
+      return "LDR_LOGIC_PROGRAM_UES";
+    case LDR_LOGIC_ERASE:
+      return "LDR_LOGIC_ERASE";
+    case LDR_START_FIRMWARE:
+      return "LDR_START_FIRMWARE";
+    case LDR_ENTER_LOADER:
+      return "LDR_ENTER_LOADER";
+    default:
+      return nullptr;
+  }
+}
+
+uint16_t CorrectFirmwareVersion(uint16_t stored) {
+  uint16_t version = stored;
+  if (version >= 0xC000) version = static_cast<uint16_t>(version + 0x4000);
+  version = static_cast<uint16_t>(version - 0x1600);
+  return version > 255 ? 0 : version;
+}
+
+uint16_t CorrectLogicVersion(uint16_t stored) {
+  const uint16_t version = static_cast<uint16_t>(stored - 9000);
+  return version > 999 ? 0 : version;
+}
+
+ResultCode DecodeIdentityReply(const uint8_t* reply, int32_t length, DeviceIdentity& identity) {
+  if (length != 15 && length != 17) {
+    identity.loaderVersion = 0;
+    identity.firmwareVersion = 0;
+    identity.logicVersion = 0;
+    return RESULT_OK;
+  }
+  if (reply[0] != LDR_IDENTIFY) return LDR_E_BAD_REPLY;
+  const uint8_t* at = reply + 1;
+  at = GetU16(at, identity.loaderVersion);
+  at = GetU16(at, identity.firmwareVersion);
+  at = GetU16(at, identity.logicVersion);
+  identity.serialNumber.assign(reinterpret_cast<const char*>(at), length == 17 ? 10 : 8);
+  identity.firmwareVersion = CorrectFirmwareVersion(identity.firmwareVersion);
+  identity.logicVersion = CorrectLogicVersion(identity.logicVersion);
+  return RESULT_OK;
+}
+
+ResultCode ReadIdentity(ProbeLink& link, DeviceIdentity& identity) {
+  int32_t result = SimpleCommand(link, LDR_ENTER_LOADER, kEnterLoaderMs);
+  if (result < 0) return result;
+  // An empty reply came from the loader too; only a byte 'r' means the firmware answered.
+  if (result >= 1 && link.ReplyBuffer()[0] == LDR_ENTER_LOADER) {
+    DelayMs(link.GetClock(), kFirmwareRestartMs);
+    return LDR_E_NOT_IN_LOADER;
+  }
+  result = SimpleCommand(link, LDR_IDENTIFY, kIdentifyMs);
+  if (result < 0) return result;
+  return DecodeIdentityReply(link.ReplyBuffer(), result, identity);
+}
+
+ResultCode ReadMemory(ProbeLink& link, uint32_t address, uint16_t count, uint8_t* dest) {
+  uint8_t* at = PutU8(link.RequestBuffer(), LDR_READ_MEMORY);
+  at = PutU32(at, address);
+  at = PutU16(at, count);
+  const int32_t result = Exchange(link, at, kReadMemoryMs);
+  if (result < 0) return result;
+  const uint8_t* reply = link.ReplyBuffer();
+  if (result != count + 7 || reply[0] != LDR_READ_MEMORY) return LDR_E_BAD_REPLY;
+  if (count > 0) std::memcpy(dest, reply + 7, count);
+  return RESULT_OK;
+}
+
+ResultCode EraseSector(ProbeLink& link, uint32_t address) {
+  uint8_t* at = PutU8(link.RequestBuffer(), LDR_ERASE_SECTOR);
+  at = PutU32(at, address);
+  const int32_t result = Exchange(link, at, kEraseSectorMs);
+  if (result < 0) return result;
+  const uint8_t* reply = link.ReplyBuffer();
+  if (result != 2 || reply[0] != LDR_ERASE_SECTOR) return LDR_E_BAD_REPLY;
+  return reply[1] != 0 ? LDR_E_ERASE : RESULT_OK;
+}
+
+ResultCode ProgramMemory(ProbeLink& link, uint32_t address, uint16_t count, const uint8_t* data,
+                         uint32_t& replyValue) {
+  // The request buffer holds 1500 bytes; a request the transaction would refuse anyway must not
+  // be copied into it first.
+  if (7u + count > kMaxRequest) return SESSION_E_TOO_LONG;
+  uint8_t* at = PutU8(link.RequestBuffer(), LDR_PROGRAM);
+  at = PutU32(at, address);
+  at = PutU16(at, count);
+  if (count > 0) std::memcpy(at, data, count);
+  at += count;
+  const int32_t result = Exchange(link, at, kProgramMs);
+  if (result < 0) return result;
+  const uint8_t* reply = link.ReplyBuffer();
+  if (result != 6 || reply[0] != LDR_PROGRAM) return LDR_E_BAD_REPLY;
+  GetU32(reply + 2, replyValue);
+  return reply[1] != 0 ? LDR_E_PROGRAM : RESULT_OK;
+}
+
+ResultCode EnterLogicAccess(ProbeLink& link) {
+  uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_ACCESS), 1);
+  return Unchecked(Exchange(link, at, kLogicAccessMs));
+}
+
+ResultCode LeaveLogicAccess(ProbeLink& link) {
+  uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_ACCESS), 0);
+  return Unchecked(Exchange(link, at, kLogicAccessMs));
+}
+
+ResultCode ReadLogicDeviceType(ProbeLink& link, uint8_t& deviceType) {
+  const int32_t result = SimpleCommand(link, LDR_LOGIC_DEVICE_TYPE, kLogicDeviceTypeMs);
+  if (result < 0) return result;
+  // A shorter reply has no type byte; what the buffer holds there is left from an older reply.
+  if (result < 2) return LDR_E_BAD_REPLY;
+  deviceType = link.ReplyBuffer()[1];
+  return RESULT_OK;
+}
+
+ResultCode EraseLogic(ProbeLink& link) {
+  return Unchecked(SimpleCommand(link, LDR_LOGIC_ERASE, kLogicEraseMs));
+}
+
+ResultCode ProgramLogicRow(ProbeLink& link, uint8_t row, const std::string& rowText) {
+  // A short text would send bytes from beyond its end as fuses; nothing is sent then.
+  if (rowText.size() < static_cast<size_t>(kFusesPerRow)) return LDR_E_PROGRAM;
+  uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_PROGRAM_ROW), row);
+  std::memcpy(at, rowText.data(), kFusesPerRow);
+  return Unchecked(Exchange(link, at + kFusesPerRow, kLogicProgramRowMs));
+}
+
+ResultCode ProgramLogicUes(ProbeLink& link, const std::string& uesText) {
+  if (uesText.size() < static_cast<size_t>(kUesBits)) return LDR_E_PROGRAM;
+  uint8_t* at = PutU8(link.RequestBuffer(), LDR_LOGIC_PROGRAM_UES);
+  std::memcpy(at, uesText.data(), kUesBits);
+  return Unchecked(Exchange(link, at + kUesBits, kLogicProgramUesMs));
+}
+
+ResultCode ReadLogicRow(ProbeLink& link, uint8_t row, std::string& programmed,
+                        std::string& erased) {
+  uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_READ_ROW), row);
+  const int32_t result = Exchange(link, at, kLogicReadRowMs);
+  if (result < 0) return result;
+  if (result != 1 + 2 * kFusesPerRow) return LDR_E_BAD_REPLY;
+  const char* reply = reinterpret_cast<const char*>(link.ReplyBuffer());
+  programmed.assign(reply + 1, kFusesPerRow);
+  erased.assign(reply + 1 + kFusesPerRow, kFusesPerRow);
+  return RESULT_OK;
+}
+
+ResultCode ReadLogicUes(ProbeLink& link, std::string& uesText) {
+  const int32_t result = SimpleCommand(link, LDR_LOGIC_READ_UES, kLogicReadUesMs);
+  if (result < 0) return result;
+  if (result != 1 + kUesBits) return LDR_E_BAD_REPLY;
+  uesText.assign(reinterpret_cast<const char*>(link.ReplyBuffer()) + 1, kUesBits);
+  return RESULT_OK;
+}
+
+ResultCode StartFirmware(ProbeLink& link) {
+  return Unchecked(SimpleCommand(link, LDR_START_FIRMWARE, kStartFirmwareMs));
+}
+
+ResultCode EraseAllSectors(ProbeLink& link) {
+  for (const uint32_t sector : kAllSectors) {
+    const ResultCode result = EraseSector(link, sector);
+    if (result != RESULT_OK) return result;
+  }
+  return RESULT_OK;
+}
+
+}  // namespace vanta

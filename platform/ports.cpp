@@ -1,0 +1,134 @@
+#include "platform/ports.h"
+
+#include <limits.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vanta {
+namespace {
+
+std::string ConfigHome() {
+  // XDG only counts an absolute path; anything else falls back to ~/.config.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config";
+  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return std::string(entry->pw_dir) + "/.config";
+  }
+  return "/tmp/.config";
+}
+
+std::string LinkPath(int comNumber) {
+  return PortLinkDirectory() + "COM" + std::to_string(comNumber);
+}
+
+// readlink's target, or "" when path is no symbolic link.
+std::string LinkTarget(const std::string& path) {
+  char buffer[PATH_MAX];
+  const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+bool MakeDirectories(const std::string& path, std::string& error) {
+  std::string partial;
+  size_t from = 0;
+  while (from <= path.size()) {
+    const size_t slash = path.find('/', from);
+    const size_t end = slash == std::string::npos ? path.size() : slash;
+    partial = path.substr(0, end);
+    if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
+      error = "Cannot create the directory " + partial + ": " + std::strerror(errno);
+      return false;
+    }
+    if (slash == std::string::npos) break;
+    from = slash + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string PortLinkDirectory() {
+  return ConfigHome() + "/Norvane/ports/";
+}
+
+int ComNumber(const std::string& name) {
+  std::string rest = name;
+  if (rest.rfind("\\\\.\\", 0) == 0) rest = rest.substr(4);
+  if (rest.size() < 4 || rest.size() > 3 + 6) return -1;  // up to six digits
+  if (strncasecmp(rest.c_str(), "COM", 3) != 0) return -1;
+  int number = 0;
+  for (size_t i = 3; i < rest.size(); ++i) {
+    if (rest[i] < '0' || rest[i] > '9') return -1;
+    number = number * 10 + (rest[i] - '0');
+  }
+  return number;
+}
+
+std::string ResolvePortDevice(const std::string& name) {
+  const int number = ComNumber(name);
+  if (number < 0) return name;
+  const std::string link = LinkPath(number);
+  struct stat info {};
+  if (lstat(link.c_str(), &info) == 0) {
+    // Show where the link leads; a relative target is relative to the link's directory.
+    const std::string target = LinkTarget(link);
+    if (target.empty()) return link;
+    return target[0] == '/' ? target : PortLinkDirectory() + target;
+  }
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+bool MapPort(int comNumber, const std::string& device, std::string& error) {
+  if (comNumber < 0) {
+    error = "The port number must not be negative.";
+    return false;
+  }
+  if (device.empty()) {
+    error = "No device given for COM" + std::to_string(comNumber) + ".";
+    return false;
+  }
+  std::string target = device;
+  if (target[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
+      error = "Cannot tell the current directory: " + std::string(std::strerror(errno));
+      return false;
+    }
+    target = std::string(cwd) + "/" + target;
+  }
+  const std::string directory = PortLinkDirectory();
+  if (!MakeDirectories(directory.substr(0, directory.size() - 1), error)) return false;
+  // A new link under a temporary name renamed over the old one: the COMn link is never missing.
+  const std::string link = LinkPath(comNumber);
+  const std::string temporary = link + ".new" + std::to_string(getpid());
+  unlink(temporary.c_str());
+  if (symlink(target.c_str(), temporary.c_str()) != 0) {
+    error = "Cannot create the link " + link + ": " + std::strerror(errno);
+    return false;
+  }
+  if (rename(temporary.c_str(), link.c_str()) != 0) {
+    error = "Cannot create the link " + link + ": " + std::strerror(errno);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+void UnmapPort(int comNumber, const std::string& expectedTarget) {
+  if (comNumber < 0) return;
+  const std::string link = LinkPath(comNumber);
+  const std::string target = LinkTarget(link);
+  if (target.empty()) return;  // no link there: nothing of ours to remove
+  if (!expectedTarget.empty() && target != expectedTarget) return;
+  unlink(link.c_str());
+}
+
+}  // namespace vanta
