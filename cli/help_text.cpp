@@ -22,7 +22,7 @@ const HelpPage kProgram = {
     "A port is a COM name or a device path. COMn stands for the link COMn in "
     "~/.config/Norvane/ports/ (made by 'vantalink-cli ports --map'), else for /dev/ttyS<n-1>, as "
     "in the window's Port list. Without --port and --speed the port and speed the window saved "
-    "last are used (~/.config/Norvane/vantaLink.conf, $XDG_CONFIG_HOME respected), else COM1 at "
+    "last are used (~/.config/Norvane/vantaLink.conf, or under $XDG_CONFIG_HOME), else COM1 at "
     "9600 bit/s.\n\n"
     "On a terminal the progress of each probe is a bar on its own line; otherwise the status "
     "texts are printed as lines. Results go to standard output, progress, messages and traces "

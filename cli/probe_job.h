@@ -54,7 +54,7 @@ struct ProbeResult {
   std::string hint;   // what the user can do about a port that failed
   double seconds = 0;
   std::vector<uint8_t> memory;                        // read-memory: the bytes read
-  nlohmann::json details = nlohmann::json::object();  // command-specific facts
+  nlohmann::json details = nlohmann::json::object();  // facts of the command run
 };
 
 // Runs settings.command on one probe; never throws. slot is the probe's progress line.

@@ -267,9 +267,7 @@ TEST(CliHints, PermissionDeniedNamesTheGroup) {
 
 TEST(CliImages, FirmwareFileProblemFindsTheBadLine) {
   TempHome home;
-  test::FirmwareSpec spec;
-  spec.size = 256;
-  test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  test::FirmwareImage image = test::MakeFirmwareImage({.version = 1, .size = 256});
   std::string good = home.Path() + "/VT7PP4FW.001";
   WriteText(good, image.text);
   EXPECT_EQ(FirmwareFileProblem(good), "");
@@ -321,10 +319,7 @@ class CliRun : public ::testing::Test {
   }
   // A firmware image of version in the image dir; returns the flash it must leave.
   test::FirmwareImage AddFirmware(uint8_t version, uint32_t size = 8192) {
-    test::FirmwareSpec spec;
-    spec.version = version;
-    spec.size = size;
-    test::FirmwareImage image = test::MakeFirmwareImage(spec);
+    test::FirmwareImage image = test::MakeFirmwareImage({.version = version, .size = size});
     WriteText(ImageDir() + test::ImageFileName(kFirmwareBase, version), image.text);
     return image;
   }
