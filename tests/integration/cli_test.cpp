@@ -34,6 +34,16 @@ void WriteText(const std::string& path, const std::string& text) {
   out << text;
 }
 
+// A firmware image of 32-byte S3 records.
+test::FirmwareImage MakeFirmware(uint8_t version, uint32_t size) {
+  return test::MakeFirmwareImage({.version = version,
+                                  .size = size,
+                                  .address = test::kImageFirmwareSector,
+                                  .recordLength = 32,
+                                  .style = {},
+                                  .seed = version});
+}
+
 // A temporary directory that is also the settings and port-link home for the test.
 class TempHome {
  public:
@@ -267,7 +277,7 @@ TEST(CliHints, PermissionDeniedNamesTheGroup) {
 
 TEST(CliImages, FirmwareFileProblemFindsTheBadLine) {
   TempHome home;
-  test::FirmwareImage image = test::MakeFirmwareImage({.version = 1, .size = 256});
+  test::FirmwareImage image = MakeFirmware(1, 256);
   std::string good = home.Path() + "/VT7PP4FW.001";
   WriteText(good, image.text);
   EXPECT_EQ(FirmwareFileProblem(good), "");
@@ -319,7 +329,7 @@ class CliRun : public ::testing::Test {
   }
   // A firmware image of version in the image dir; returns the flash it must leave.
   test::FirmwareImage AddFirmware(uint8_t version, uint32_t size = 8192) {
-    test::FirmwareImage image = test::MakeFirmwareImage({.version = version, .size = size});
+    test::FirmwareImage image = MakeFirmware(version, size);
     WriteText(ImageDir() + test::ImageFileName(kFirmwareBase, version), image.text);
     return image;
   }
