@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -368,6 +370,205 @@ TEST_F(SimLineTest, PacedRepliesTakeTenBitTimesPerByte) {
   const auto wire = std::chrono::microseconds((c.bytesIn + c.bytesOut) * 10'000'000 / 9600);
   EXPECT_GE(elapsed, wire - 1ms);
   EXPECT_LT(elapsed, wire + 40ms);
+}
+
+// ---- the loader over the line ----------------------------------------------------------------
+
+class SimLoaderLineTest : public SimLineTest {
+ protected:
+  // One loader transaction with a fresh sequence number; the reply behind its header.
+  Bytes Exchange(const Bytes& command, int quietMs = 300) {
+    const uint8_t sequence = sequence_++ & 3;
+    line_->Send(Request(sequence, command));
+    const auto reply = line_->Receive(quietMs);
+    if (!reply || reply->size() < 2) return {0xEE, 0xEE, 0xEE};  // matches no real reply
+    EXPECT_EQ((*reply)[0] >> 6, sequence);
+    EXPECT_EQ((*reply)[0] & 0x38, 0x10);
+    EXPECT_EQ(HeaderLength(*reply), reply->size() - 2);
+    return Bytes(reply->begin() + 2, reply->end());
+  }
+  uint8_t sequence_ = 0;
+};
+
+TEST_F(SimLoaderLineTest, EveryCommandHasItsReplyLayout) {
+  ProbeOptions options;
+  options.serialNumber = "ZX9876QW";
+  options.loaderVersion = 0x0305;
+  StartProbe(options);
+  probe_->InstallFirmwareVersion(4);
+  probe_->InstallLogicVersion(21);
+
+  EXPECT_NE(Exchange({114})[0], 'r');
+  Bytes id = Exchange({100});
+  ASSERT_EQ(id.size(), 15u);
+  EXPECT_EQ(id, (Bytes{'d', 0x03, 0x05, 0x16, 0x04, 0x23, 0x3D, 'Z', 'X', '9', '8', '7', '6', 'Q',
+                       'W'}));  // 0x233D = 9021
+
+  EXPECT_EQ(Exchange({103, 0x01, 0x00, 0x80, 0x00}), (Bytes{'g', 0}));
+  EXPECT_EQ(Exchange({103, 0x01, 0x00, 0x00, 0x00}), (Bytes{'g', 1}));  // the loader's own
+  // A 1024-byte write: the request's length needs the header's high bits.
+  Bytes program = {104, 0x01, 0x00, 0x80, 0x00, 0x04, 0x00};
+  for (int i = 0; i < 1024; ++i) program.push_back(static_cast<uint8_t>(i * 7));
+  const Bytes programmed = Exchange(program);
+  ASSERT_EQ(programmed.size(), 6u);
+  EXPECT_EQ(programmed[0], 'h');
+  EXPECT_EQ(programmed[1], 0);
+  const Bytes read = Exchange({101, 0x01, 0x00, 0x80, 0x00, 0x04, 0x00});
+  ASSERT_EQ(read.size(), 1024u + 7u);
+  EXPECT_EQ(read[0], 'e');
+  EXPECT_EQ(Bytes(read.begin() + 7, read.end()), Bytes(program.begin() + 7, program.end()));
+  EXPECT_EQ(probe_->ReadFlash(0x01008000, 1024), Bytes(program.begin() + 7, program.end()));
+  EXPECT_EQ(Exchange({101, 0x01, 0x00, 0x80, 0x00, 0x00, 0x00}).size(), 7u);
+
+  EXPECT_FALSE(Exchange({105, 1}).empty());
+  EXPECT_EQ(Exchange({106})[1], 19);
+  EXPECT_FALSE(Exchange({112}).empty());
+  Bytes row = {108, 133};
+  row.resize(242, '0');
+  EXPECT_FALSE(Exchange(row).empty());
+  const Bytes rowRead = Exchange({107, 133});
+  ASSERT_EQ(rowRead.size(), 481u);
+  EXPECT_EQ(Bytes(rowRead.begin() + 1, rowRead.end()), Bytes(480, '0'));
+  Bytes ues = {110};
+  for (char c : std::string(120, '0')) ues.push_back(static_cast<uint8_t>(c));
+  EXPECT_FALSE(Exchange(ues).empty());
+  const Bytes uesRead = Exchange({109});
+  ASSERT_EQ(uesRead.size(), 121u);
+  EXPECT_EQ(Bytes(uesRead.begin() + 1, uesRead.end()), Bytes(120, '0'));
+  EXPECT_EQ(probe_->LogicRows()[133], std::string(240, '0'));
+  EXPECT_EQ(probe_->StoredLogicVersion(), 0);
+  EXPECT_FALSE(Exchange({105, 0}).empty());
+
+  EXPECT_EQ(probe_->CommandLog(),
+            (Bytes{114, 100, 103, 103, 104, 101, 101, 105, 106, 112, 108, 107, 110, 109, 105}));
+}
+
+TEST_F(SimLoaderLineTest, FirmwareAnswersRAndRestartsTheLoaderAtItsStartSpeed) {
+  StartProbe();
+  line_->Send(SetSpeedPayload(57600));
+  ASSERT_TRUE(line_->Receive());
+  std::this_thread::sleep_for(30ms);
+  line_->SetSpeed(57600);
+  EXPECT_FALSE(Exchange({113}).empty());
+  EXPECT_TRUE(probe_->InFirmwareMode());
+  EXPECT_EQ(Exchange({114}), Bytes{'r'});
+  std::this_thread::sleep_for(30ms);
+  EXPECT_FALSE(probe_->InFirmwareMode());
+  EXPECT_EQ(probe_->LineSpeed(), 9600u);
+  line_->SetSpeed(9600);
+  EXPECT_EQ(Exchange({100})[0], 'd');
+}
+
+TEST_F(SimLoaderLineTest, BusyTimeDelaysTheReply) {
+  StartProbe();
+  probe_->Faults().eraseSectorBusyMs = 200;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Exchange({103, 0x01, 0x04, 0x00, 0x00}, 500), (Bytes{'g', 0}));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
+  EXPECT_EQ(probe_->GetCounters().busyMicros, 200'000u);
+}
+
+TEST_F(SimLoaderLineTest, LoaderFaultsReachTheLine) {
+  StartProbe();
+  probe_->Faults().failEraseSector = 0x01040000;
+  probe_->Faults().wrongLengthCommand = 100;
+  probe_->Faults().wrongEchoCommand = 101;
+  probe_->Faults().failLogicRow = 3;
+  EXPECT_EQ(Exchange({103, 0x01, 0x04, 0x00, 0x00}), (Bytes{'g', 1}));
+  EXPECT_EQ(Exchange({100}).size(), 16u);
+  const Bytes read = Exchange({101, 0x01, 0x00, 0x80, 0x00, 0x00, 0x01});
+  ASSERT_EQ(read.size(), 8u);
+  EXPECT_NE(read[0], 'e');
+  Bytes row = {108, 3};
+  row.resize(242, '1');
+  line_->Send(Request(0, row));
+  EXPECT_FALSE(line_->Receive(200));
+}
+
+TEST_F(SimLoaderLineTest, ReopenedLineAndFlashFileSurvive) {
+  const std::string flashFile =
+      ::testing::TempDir() + "sim_flash_" + std::to_string(getpid()) + ".bin";
+  std::remove(flashFile.c_str());
+  ProbeOptions options;
+  options.flashFile = flashFile;
+  StartProbe(options);
+  EXPECT_EQ(Exchange({104, 0x01, 0x0C, 0x00, 0x00, 0x00, 0x02, 0x12, 0x34})[1], 0);
+  // The tool closes its port and opens it again: the probe is still there.
+  line_ = std::make_unique<Line>(probe_->DevicePath());
+  EXPECT_EQ(Exchange({100})[0], 'd');
+
+  const auto stopStart = std::chrono::steady_clock::now();
+  probe_->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopStart, 200ms);
+  StartProbe(options);
+  EXPECT_EQ(probe_->ReadFlash(0x010C0000, 3), (Bytes{0x12, 0x34, 0xFF}));
+  probe_.reset();
+  std::remove(flashFile.c_str());
+}
+
+// ---- the vanta7-sim program ------------------------------------------------------------------
+
+// Runs vanta7-sim with args and XDG_CONFIG_HOME=configHome; its stdout comes through outFd.
+pid_t SpawnSim(const std::vector<std::string>& args, const std::string& configHome, int& outFd) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], 1);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    const std::string program = std::string(VANTA_BINARY_DIR) + "/sim/vanta7-sim";
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  outFd = pipeFds[0];
+  return pid;
+}
+
+TEST(SimProgram, NamesItsPtyComNAndRemovesTheLinkWhenStopped) {
+  char configTemplate[] = "/tmp/vanta_sim_config_XXXXXX";
+  ASSERT_NE(mkdtemp(configTemplate), nullptr);
+  const std::string configHome = configTemplate;
+  int out = -1;
+  const pid_t pid = SpawnSim({"--com", "7", "--serial", "AB12CD34EF", "--firmware-version", "9"},
+                             configHome, out);
+  ASSERT_GT(pid, 0);
+  std::string device;
+  char c;
+  pollfd p{out, POLLIN, 0};
+  while (poll(&p, 1, 5000) > 0 && read(out, &c, 1) == 1 && c != '\n') device.push_back(c);
+  ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+
+  const std::string link = configHome + "/Norvane/ports/COM7";
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(device, target);
+
+  {
+    Line line(link);  // the tool opens it by its COMn link
+    ASSERT_TRUE(line.IsOpen());
+    line.Send(Request(0, {100}));
+    const auto reply = line.Receive(1000);
+    ASSERT_TRUE(reply);
+    ASSERT_EQ(reply->size(), 2u + 17u);
+    EXPECT_EQ((*reply)[5], 0x16);
+    EXPECT_EQ((*reply)[6], 9);
+  }
+
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(access(link.c_str(), F_OK), 0);
+  close(out);
+  rmdir((configHome + "/Norvane/ports").c_str());
+  rmdir((configHome + "/Norvane").c_str());
+  rmdir(configHome.c_str());
 }
 
 }  // namespace
