@@ -417,7 +417,7 @@ TEST_F(CliRun, TransmitWithAMissingConfigurationFileFailsAsSetupFileAndErasesNot
       RunCliWith({"transmit", "--port", probe.DevicePath(), "--host", "255.255.255.255", "--config",
                   home_.Path() + "/missing.cfg", "--stay-in-loader", "--json"});
   EXPECT_EQ(run.status, EXIT_SETUP_FILE) << run.err;
-  EXPECT_EQ(probe.ReadFlash(SETUP_SECTOR, 2), (std::vector<uint8_t>{0x11, 0x22}));
+  EXPECT_EQ(probe.ReadFlash(SETUP_SECTOR, 2), (std::vector<uint8_t>{0x11, 0x22})) << run.err;
   nlohmann::json results = nlohmann::json::parse(run.out);
   ASSERT_TRUE(results.is_array());
   EXPECT_EQ(results[0]["exitStatus"], EXIT_SETUP_FILE);
