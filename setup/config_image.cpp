@@ -1,0 +1,176 @@
+#include "setup/config_image.h"
+
+#include <algorithm>
+
+#include "link/loader.h"
+#include "platform/files.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr size_t kMaxLine = 256;
+constexpr size_t kMaxToken = 255;
+constexpr size_t kMaxPath = 255;
+constexpr uint8_t kFill = 0xFF;
+
+// The number that leads text, as the C library's atoi reads it (optional sign, decimal digits),
+// in wrapping arithmetic: only its low six bits reach the tag.
+uint32_t LeadingNumber(const std::string& text) {
+  size_t at = 0;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+    negative = text[at] == '-';
+    ++at;
+  }
+  uint32_t value = 0;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+    value = value * 10u + static_cast<uint32_t>(text[at] - '0');
+    ++at;
+  }
+  return negative ? 0u - value : value;
+}
+
+}  // namespace
+
+int32_t LoadConfigFile(const std::string& path, uint8_t* buffer) {
+  std::fill_n(buffer, kConfigLimit, kFill);
+  const int64_t n = ReadFileBytes(path, buffer, kConfigLimit);
+  // A short read must not be stored as if it were the whole file.
+  if (n < 0) return SETUP_E_CONFIG_FILE;
+  // The scan of the text needs at least one 0xFF behind the file.
+  if (n >= static_cast<int64_t>(kConfigLimit)) return SETUP_E_CONFIG_FILE;
+  return static_cast<int32_t>(n);
+}
+
+size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::string& line) {
+  line.clear();
+  while (position < size && config[position] <= 0x20) ++position;
+  while (position < size && line.size() < kMaxLine) {
+    const uint8_t byte = config[position];
+    if (byte > 0x7F || byte == '\r' || byte == '\n') break;
+    line.push_back(byte == '\t' ? ' ' : static_cast<char>(byte));
+    ++position;
+  }
+  // The line is a C string to the scanner: a 0x00 inside it ends its text.
+  const size_t nul = line.find('\0');
+  if (nul != std::string::npos) line.resize(nul);
+  // A byte 0x80..0xFE ends the line and is stepped over; stopping on it would scan it forever.
+  // 0xFF stays where it is: it ends the whole scan.
+  if (position < size && config[position] > 0x7F && config[position] != kFill) ++position;
+  return position;
+}
+
+size_t NextToken(const std::string& line, size_t position, std::string& token) {
+  token.clear();
+  while (position < line.size() && line[position] == ' ') ++position;
+  if (position < line.size() && line[position] == '"') {
+    ++position;
+    while (position < line.size() && line[position] != '"') {
+      if (token.size() < kMaxToken) token.push_back(line[position]);
+      ++position;
+    }
+    if (position < line.size()) ++position;  // the closing quote
+    return position;
+  }
+  while (position < line.size() && line[position] != ' ' && line[position] != ';') {
+    if (token.size() < kMaxToken) token.push_back(line[position]);
+    ++position;
+  }
+  return position;
+}
+
+std::string ConfigRelativePath(const std::string& configPath, const std::string& name) {
+  const size_t separator = configPath.find_last_of("/\\");
+  std::string path =
+      separator == std::string::npos ? std::string() : configPath.substr(0, separator + 1);
+  path += name;
+  return path;
+}
+
+int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image) {
+  bool inRegs = false;
+  size_t imageLength = 0;
+  size_t position = 0;
+  std::string line, token, keyword, name;
+  for (;;) {
+    position = ReadConfigLine(config, kConfigLimit, position, line);
+    if (!line.empty()) {
+      size_t at = NextToken(line, 0, token);
+      if (!token.empty() && token[0] == '[') {
+        // Exactly as written: "[regs]" or "[REGS ]" do not open the section.
+        inRegs = token == "[REGS]";
+      } else if (!token.empty() && inRegs) {
+        uint32_t number = 0;
+        if (line[0] == '#') {
+          std::string numberToken;
+          at = NextToken(line, 1, numberToken);
+          number = LeadingNumber(numberToken);
+          at = NextToken(line, at, keyword);
+        } else {
+          keyword = token;
+        }
+        if (keyword == "FILE") {
+          NextToken(line, at, name);
+          const std::string path = !name.empty() && name[0] == '$'
+                                       ? ConfigRelativePath(configPath, name.substr(1))
+                                       : name;
+          if (path.size() > kMaxPath) return SETUP_E_REG_FILE;
+          // The tag goes in first, as the probe reads it; a failure below drops the whole image.
+          image[imageLength] = static_cast<uint8_t>((number & 0x3Fu) | 0x80u);
+          const int64_t n =
+              ReadFileBytes(path, image + imageLength + 1, kConfigLimit - imageLength - 1);
+          if (n < 0) return SETUP_E_REG_FILE;
+          imageLength += 1 + static_cast<size_t>(n);
+          if (imageLength >= kConfigLimit) return SETUP_E_REG_FILE;
+        }
+      }
+    }
+    if (position >= kConfigLimit || config[position] == kFill) {
+      return static_cast<int32_t>(imageLength);
+    }
+  }
+}
+
+ResultCode LoadConfigImage(const std::string& configPath, ConfigImage& out) {
+  out.config.assign(kConfigLimit, kFill);
+  out.image.assign(kConfigLimit, kFill);
+  out.configLength = 0;
+  out.imageLength = 0;
+  const int32_t configLength = LoadConfigFile(configPath, out.config.data());
+  if (configLength < 0) return configLength;
+  const int32_t imageLength = BuildRegisterImage(out.config.data(), configPath, out.image.data());
+  if (imageLength < 0) return imageLength;
+  out.configLength = configLength;
+  out.imageLength = imageLength;
+  return RESULT_OK;
+}
+
+namespace {
+
+ResultCode WriteChunks(ProbeLink& link, uint32_t base, const std::vector<uint8_t>& buffer,
+                       int32_t length, ResultCode refusal) {
+  // Whole chunks are sent, so the buffer must reach the end of the last one.
+  if (length < 0 || length >= static_cast<int32_t>(kConfigLimit) || buffer.size() < kConfigLimit) {
+    return refusal;
+  }
+  for (size_t offset = 0; offset < static_cast<size_t>(length); offset += kChunk) {
+    uint32_t replyValue = 0;
+    const ResultCode result =
+        ProgramMemory(link, base + static_cast<uint32_t>(offset), static_cast<uint16_t>(kChunk),
+                      buffer.data() + offset, replyValue);
+    if (result != RESULT_OK) return result;
+  }
+  return RESULT_OK;
+}
+
+}  // namespace
+
+ResultCode WriteConfigImage(ProbeLink& link, const ConfigImage& image) {
+  const ResultCode result =
+      WriteChunks(link, CONFIG_SECTOR, image.config, image.configLength, SETUP_E_CONFIG_FILE);
+  if (result != RESULT_OK) return result;
+  return WriteChunks(link, REGISTER_IMAGE_AREA, image.image, image.imageLength, SETUP_E_REG_FILE);
+}
+
+}  // namespace vanta
