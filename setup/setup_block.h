@@ -25,14 +25,15 @@ ResultCode BuildSetupBlock(const std::string& serialNumber, const SetupTexts& te
 
 // What a successful TransmitSetup wrote, for summaries.
 struct TransmitReport {
-  bool standAlone = false;        // the host was all ones
-  uint32_t configBytes = 0;       // configuration file length
+  bool standAlone = false;   // the host was all ones
+  uint32_t configBytes = 0;  // configuration file length
   uint32_t registerImageBytes = 0;
 };
 
 // Reads the identity, builds the block, loads the configuration and register files when the host
 // is all ones, and only then erases SETUP_SECTOR and CONFIG_SECTOR, programs, reads back and
 // compares the block (LDR_E_VERIFY), and writes the stand-alone configuration.
-ResultCode TransmitSetup(ProbeLink& link, const SetupTexts& texts, TransmitReport* report = nullptr);
+ResultCode TransmitSetup(ProbeLink& link, const SetupTexts& texts,
+                         TransmitReport* report = nullptr);
 
 }  // namespace vanta
