@@ -1,0 +1,155 @@
+#include "update/firmware.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/loader.h"
+#include "sim/virtual_probe.h"
+#include "tests/support/image_gen.h"
+
+namespace vanta {
+namespace {
+
+constexpr uint32_t kFirmwareArea = 0x01040000;
+constexpr uint32_t kFirmwareAreaSize = 0x000C0000;  // the three sectors the update erases
+
+// A virtual probe on a pseudo-terminal and a link to it at 115200 bit/s.
+class ProbeOnPty {
+ public:
+  ProbeOnPty() {
+    EXPECT_TRUE(probe.Start());
+    EXPECT_EQ(link.OpenLink(probe.DevicePath(), 115200), RESULT_OK);
+  }
+  ~ProbeOnPty() { link.CloseLink(); }
+  sim::VirtualProbe probe;
+  ProbeLink link;
+};
+
+class FirmwareOnProbe : public ::testing::Test {
+ protected:
+  ResultCode Program(ProbeOnPty& target, const std::string& text, FirmwareOptions options = {}) {
+    EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.007"), text));
+    options.imageDir = dir.Path();
+    return ProgramFirmware(target.link, 7, sink, progress, options);
+  }
+  static test::FirmwareImage Image(uint32_t size, int recordLength = 32) {
+    test::FirmwareSpec spec;
+    spec.version = 7;
+    spec.size = size;
+    spec.recordLength = recordLength;
+    return test::MakeFirmwareImage(spec);
+  }
+
+  test::ImageTempDir dir;
+  ProgressDisplay progress;
+  std::vector<std::string> statuses;
+  StatusSink sink = [this](const std::string& text) { statuses.push_back(text); };
+};
+
+TEST_F(FirmwareOnProbe, TheProbesFlashEqualsTheImageAndItReportsTheNewVersion) {
+  ProbeOnPty target;
+  target.probe.InstallFirmwareVersion(3);
+  target.probe.ProgramFlash(CONFIG_SECTOR, std::vector<uint8_t>(64, 0x12));  // a stored setup
+  const test::FirmwareImage image = Image(64 * 1024, 32);
+  ASSERT_EQ(Program(target, image.text), RESULT_OK);
+  EXPECT_EQ(target.probe.ReadFlash(image.address, 64 * 1024), test::ExpectedFlash(image));
+  EXPECT_EQ(target.probe.ReadFlash(CONFIG_SECTOR, 64), std::vector<uint8_t>(64, 0xFF));
+  EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1607);
+  DeviceIdentity identity;
+  ASSERT_EQ(ReadIdentity(target.link, identity), RESULT_OK);
+  EXPECT_EQ(identity.firmwareVersion, 7);
+  EXPECT_EQ(statuses.back(), "Firmware: Programming Flash ... passed!");
+}
+
+TEST_F(FirmwareOnProbe, ABadFileCostsTheProbeNothing) {
+  ProbeOnPty target;
+  target.probe.InstallFirmwareVersion(3);
+  target.probe.ClearCommandLog();
+  std::string text = Image(8192).text;
+  text.insert(text.size() / 2, "\n");  // a blank line half-way
+  EXPECT_EQ(Program(target, text), LDR_E_FIRMWARE_FILE);
+  EXPECT_TRUE(target.probe.CommandLog().empty());
+  EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1603);
+}
+
+TEST_F(FirmwareOnProbe, AFailedWriteLeavesTheFirmwareUnmarked) {
+  ProbeOnPty target;
+  target.probe.InstallFirmwareVersion(3);
+  target.probe.Faults().failProgramAfterWrites = 40;
+  EXPECT_EQ(Program(target, Image(4096).text), LDR_E_PROGRAM);
+  EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0);
+  EXPECT_EQ(target.probe.ReadFlash(kFirmwareArea, 4), std::vector<uint8_t>(4, 0xFF));
+  EXPECT_EQ(statuses.back(), "Firmware: Programming Flash ... failed!");
+}
+
+// Records with gaps, overlaps, odd lengths and contiguous runs, in an order that jumps about.
+std::string RaggedImage() {
+  std::vector<test::SRecordData> records;
+  uint32_t address = kFirmwareArea;
+  for (int i = 0; i < 400; ++i) {
+    std::vector<uint8_t> bytes(1 + (i * 7) % 37);
+    for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(i * 31 + k * 17);
+    records.push_back({address, bytes});
+    const uint32_t n = static_cast<uint32_t>(bytes.size());
+    switch (i % 5) {
+      case 0:
+        address += n + 3;
+        break;  // gap
+      case 1:
+        address += n - (n + 1) / 2;
+        break;  // overlap
+      case 2:
+        address = kFirmwareArea + (i * 977) % 0x30000;
+        break;
+      default:
+        address += n;
+        break;  // contiguous
+    }
+  }
+  records.push_back({0x010C0000 - 6, {1, 2, 3, 4, 5, 6, 7, 8, 9}});  // across a sector boundary
+  return test::SRecordFile(records);
+}
+
+TEST_F(FirmwareOnProbe, MergedWritesLeaveTheSameFlashAsPerRecordWrites) {
+  const std::string text = RaggedImage();
+  ProbeOnPty perRecord, merged;
+  ASSERT_EQ(Program(perRecord, text), RESULT_OK);
+  FirmwareOptions fast;
+  fast.mergeRecords = true;
+  ASSERT_EQ(Program(merged, text, fast), RESULT_OK);
+  EXPECT_EQ(merged.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize),
+            perRecord.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize));
+  EXPECT_LT(merged.probe.GetCounters().framesIn, perRecord.probe.GetCounters().framesIn);
+  EXPECT_EQ(merged.probe.CommandLog().back(), LDR_PROGRAM);
+}
+
+TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
+  const test::FirmwareImage image = Image(16 * 1024, 32);
+  uint32_t difference = 0;
+  FirmwareOptions verify;
+  verify.verifyReadBack = true;
+  verify.firstDifference = &difference;
+  {
+    ProbeOnPty target;
+    ASSERT_EQ(Program(target, image.text, verify), RESULT_OK);
+    EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... passed!");
+  }
+  for (bool merge : {false, true}) {
+    ProbeOnPty target;
+    // The probe clears the lowest set bit of the first non-zero byte of this write.
+    const int write = merge ? 3 : 100;
+    target.probe.Faults().corruptProgramWrite = write;
+    verify.mergeRecords = merge;
+    EXPECT_EQ(Program(target, image.text, verify), LDR_E_VERIFY);
+    const uint32_t start = image.address + static_cast<uint32_t>(write) * (merge ? 1024 : 32);
+    uint32_t expected = start;
+    while (image.bytes[expected - image.address] == 0) ++expected;
+    EXPECT_EQ(difference, expected) << (merge ? "merged" : "per record");
+    EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
+  }
+}
+
+}  // namespace
+}  // namespace vanta
