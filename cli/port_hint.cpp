@@ -59,7 +59,11 @@ std::string PortHint(const std::string& label, const std::string& device) {
     std::string group = GroupName(info.st_gid);
     std::string text =
         "permission denied: you may not open " + device + " (group '" + group + "'); ";
-    if (InGroup(info.st_gid)) {
+    if (info.st_gid == 0) {
+      text +=
+          "the device belongs to root's group; have your administrator give it to "
+          "'dialout' (a udev rule) and add yourself with 'sudo usermod -aG dialout $USER'";
+    } else if (InGroup(info.st_gid)) {
       text +=
           "you are in that group, but the device refuses group access; ask your "
           "administrator";

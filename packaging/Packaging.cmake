@@ -20,12 +20,13 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "vantaLink developers <vantalink@norvane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Update and setup tool for the Vanta7 PPC4xx JTAG debug probe")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "vantaLink connects to the Vanta7 probe's boot loader over a serial line, shows its "
     "versions, serial number and MAC address, updates firmware and logic, erases flash and "
     "logic and writes the probe's network setup. It comes as a window (vantalink), a command "
     "line for one probe or many at once (vantalink-cli) and a virtual probe (vanta7-sim).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# vantalink-cli update and erase against vanta7-sim with generated images: the Update button's
+# flow, --firmware-only with --fast and --verify, image file and verify failures with their exit
+# statuses, erase refusing without --yes, and erase with it. Arguments: build, source directory.
+source "$(dirname "$0")/cli_common.bash" "$@"
+
+img=$work/img
+mkdir -p "$img" "$work/empty" "$work/bad"
+"$imagegen" --firmware 9 --size 16384 --out "$img" >/dev/null
+"$imagegen" --jedec 7 --out "$img" >/dev/null
+start_sim probe --com 1 --serial 12345678 --firmware-version 3 --logic-version 2
+
+# The Update button's flow: firmware and logic, versions before and after in the table.
+expect 0 update --port COM1 --speed 115200 --image-dir "$img" --stay-in-loader
+grep -qE '^COM1 +12345678 +[^ ]+ +0\.03 -> 0\.09 +0\.02 -> 0\.07 +[0-9.]+ s +ok$' <<<"$out" ||
+  fail "update table: $out"
+contains "$err" "COM1: Firmware: Programming Flash ... passed!" "firmware progress"
+contains "$err" "COM1: Logic: Verifying ... ( 90% )" "logic progress"
+contains "$err" "COM1: Updating firmware and logic passed!" "update result"
+expect 0 info --port COM1 --image-dir "$img" --json --stay-in-loader
+[ "$(json 'j["firmware"], j["logic"], j["updateAvailable"]')" = "0.09 0.07 False" ] ||
+  fail "versions after the update: $out"
+
+# Nothing differs now: the flow writes nothing and still passes.
+expect 0 update --port COM1 --image-dir "$img" --stay-in-loader --json
+! grep -q "Firmware: Erasing" <<<"$err" || fail "an up-to-date probe was reprogrammed: $err"
+[ "$(json 'j[0]["result"], j[0]["after"]["firmware"]')" = "ok 0.09" ] || fail "$out"
+
+# --firmware-only programs the newest image whatever the probe holds; --fast and --verify.
+expect 0 update --firmware-only --fast --verify --port COM1 --speed 57600 --image-dir "$img" \
+  --stay-in-loader
+contains "$err" "COM1: Firmware: Programming Flash ... passed!" "--firmware-only"
+expect 0 read-memory 0x01040000 8 --port COM1 --stay-in-loader
+contains "$out" "01040000  AA 55 55 AA 16 09" "marker and version after --fast"
+
+# Image file failures: exit status 5, the probe untouched.
+expect 5 update --firmware-only --port COM1 --image-dir "$work/empty"
+contains "$err" "no firmware image VT7PP4FW.nnn in $work/empty/" "no image"
+{ head -n 3 "$img/VT7PP4FW.009"; echo "S1130000BAD"; } >"$work/bad/VT7PP4FW.011"
+expect 5 update --port COM1 --image-dir "$work/bad" --stay-in-loader
+contains "$err" "Firmware update failed!" "bad record"
+contains "$out" "$work/bad/VT7PP4FW.011: bad record on line 4" "bad record"
+expect 0 info --port COM1 --json --stay-in-loader
+[ "$(json 'j["firmware"]')" = "0.09" ] || fail "a bad file must not cost the firmware: $out"
+
+# Verify: a probe that stores one bit wrong in its sixth write (address 0x010400A0).
+start_sim flaky --com 2 --corrupt-program-write 5
+expect 6 update --firmware-only --verify --port COM2 --speed 115200 --image-dir "$img" \
+  --stay-in-loader
+contains "$out" "Read back differs at 0x010400A" "verify failure"
+
+# Erase: refused without --yes when standard input is no terminal; nothing sent.
+expect 8 erase --port COM1
+contains "$err" "erase refused" "erase without --yes"
+expect 0 read-memory 0x01040000 4 --port COM1 --stay-in-loader
+contains "$out" "01040000  AA 55 55 AA" "firmware kept after a refused erase"
+expect 0 erase --yes --port COM1 --stay-in-loader
+grep -qE '^COM1 +12345678 +[^ ]+ +0\.09 -> unknown +0\.07 -> unknown +[0-9.]+ s +ok$' <<<"$out" ||
+  fail "erase table: $out"
+expect 0 read-memory 0x01008000 4 --port COM1 --stay-in-loader
+contains "$out" "01008000  FF FF FF FF" "setup sector erased"
+echo "cli_update: ok"
