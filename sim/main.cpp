@@ -300,7 +300,13 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   if (!probe.Start()) {
-    std::cerr << "vanta7-sim: cannot create a pseudo-terminal: " << std::strerror(errno) << "\n";
+    struct stat info {};
+    if (!s.flashFile.empty() && stat(s.flashFile.c_str(), &info) == 0) {
+      std::cerr << "vanta7-sim: " << s.flashFile << " is no flash image (it must hold exactly "
+                << vanta::sim::kFlashSize << " bytes); it is left as it is\n";
+    } else {
+      std::cerr << "vanta7-sim: cannot create a pseudo-terminal: " << std::strerror(errno) << "\n";
+    }
     return 1;
   }
   if (s.firmwareVersion > 0) probe.InstallFirmwareVersion(static_cast<uint8_t>(s.firmwareVersion));

@@ -195,8 +195,13 @@ bool VirtualProbe::Start() {
   if (impl_->running) return true;
   Impl& d = *impl_;
   if (!d.options.flashFile.empty()) {
+    // A missing file: start erased and create it on Stop. A file that is there but no flash
+    // image is refused, so that Stop never writes over something else.
     std::lock_guard lock(d.mutex);
-    d.loader.Flash().LoadImage(d.options.flashFile);  // a missing file: start erased
+    if (!d.loader.Flash().LoadImage(d.options.flashFile) &&
+        access(d.options.flashFile.c_str(), F_OK) == 0) {
+      return false;
+    }
   }
   PtyEnds ends;
   if (!OpenPty(d.options.startSpeed, ends)) return false;

@@ -45,7 +45,8 @@ class VirtualProbe {
   VirtualProbe(const VirtualProbe&) = delete;
   VirtualProbe& operator=(const VirtualProbe&) = delete;
 
-  // Creates the pseudo-terminal and starts serving it on a thread. false when no pty can be had.
+  // Creates the pseudo-terminal and starts serving it on a thread. false when no pty can be had,
+  // or when options.flashFile exists but is not a 1 MiB image (it is then left untouched).
   bool Start();
   void Stop();
   // The slave device the tool opens ("/dev/pts/N").

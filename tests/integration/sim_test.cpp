@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -362,14 +363,32 @@ TEST_F(SimLineTest, PacedRepliesTakeTenBitTimesPerByte) {
   options.linePacing = true;
   StartProbe(options);
   // An identify reply frame is about 22 bytes: 23 ms at 9600 bit/s each way.
-  const auto start = std::chrono::steady_clock::now();
+  auto start = std::chrono::steady_clock::now();
   line_->Send(Request(0, {100}));
   ASSERT_TRUE(line_->Receive());
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  const Counters c = probe_->GetCounters();
-  const auto wire = std::chrono::microseconds((c.bytesIn + c.bytesOut) * 10'000'000 / 9600);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  Counters c = probe_->GetCounters();
+  auto wire = std::chrono::microseconds((c.bytesIn + c.bytesOut) * 10'000'000 / 9600);
   EXPECT_GE(elapsed, wire - 1ms);
-  EXPECT_LT(elapsed, wire + 40ms);
+  EXPECT_LT(elapsed, wire + 100ms);
+
+  // A long reply at a high speed keeps to the schedule instead of drifting with every byte.
+  probe_->ResetCounters();
+  line_->Send({0x00, 0x05, 0x03, 0x00, 0x01, 0xC2, 0x00});
+  ASSERT_TRUE(line_->Receive());
+  std::this_thread::sleep_for(20ms);
+  line_->SetSpeed(115200);
+  probe_->ResetCounters();
+  start = std::chrono::steady_clock::now();
+  line_->Send(Request(1, {101, 0x01, 0x00, 0x00, 0x00, 0x04, 0x00}));
+  const auto reply = line_->Receive();
+  elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(reply);
+  ASSERT_EQ(reply->size(), 2u + 7u + 1024u);
+  c = probe_->GetCounters();
+  wire = std::chrono::microseconds((c.bytesIn + c.bytesOut) * 10'000'000 / 115200);
+  EXPECT_GE(elapsed, wire - 1ms);
+  EXPECT_LT(elapsed, wire + 100ms);
 }
 
 // ---- the loader over the line ----------------------------------------------------------------
@@ -503,6 +522,15 @@ TEST_F(SimLoaderLineTest, ReopenedLineAndFlashFileSurvive) {
   StartProbe(options);
   EXPECT_EQ(probe_->ReadFlash(0x010C0000, 3), (Bytes{0x12, 0x34, 0xFF}));
   probe_.reset();
+
+  // A file of another size is no image: the probe does not start and the file stays as it was.
+  ASSERT_EQ(truncate(flashFile.c_str(), 1000), 0);
+  VirtualProbe refusing(options);
+  EXPECT_FALSE(refusing.Start());
+  refusing.Stop();
+  struct stat info {};
+  ASSERT_EQ(stat(flashFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 1000);
   std::remove(flashFile.c_str());
 }
 
