@@ -13,14 +13,14 @@ struct FaultKnobs {
   std::atomic<uint32_t> noiseBeforeFrame{0};  // random non-DLE bytes before each reply frame
 
   // Replies.
-  std::atomic<int32_t> silentForRequests{0};    // the next N requests get no reply
-  std::atomic<int32_t> silentFromCommand{-1};   // no reply to any command after the Nth (0-based)
-  std::atomic<bool> silent{false};              // answers nothing at all
-  std::atomic<int32_t> hangUpAfterBytes{-1};    // closes the line after N more bytes received
+  std::atomic<int32_t> silentForRequests{0};   // next N request frames (link control too): no reply
+  std::atomic<int32_t> silentFromCommand{-1};  // no reply from CommandLog() entry N on
+  std::atomic<bool> silent{false};             // answers nothing at all
+  std::atomic<int32_t> hangUpAfterBytes{-1};   // closes the line once N more bytes came in
   std::atomic<int32_t> wrongLengthCommand{-1};  // this command code's reply gets a wrong length
   std::atomic<int32_t> wrongLengthDelta{1};     // ... longer by this many bytes (negative: shorter)
   std::atomic<int32_t> wrongEchoCommand{-1};    // this command code's reply gets a wrong echo
-  std::atomic<int32_t> wrongHeaderLengthOnce{0};  // next N replies: header length disagrees
+  std::atomic<int32_t> wrongHeaderLengthOnce{0};  // next N loader replies: header length + 1
 
   // Loader status failures.
   std::atomic<int64_t> failEraseSector{-1};         // erase of this sector address reports status 1
