@@ -1,6 +1,8 @@
 #include "app/qt_settings_store.h"
 
+#include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
@@ -19,12 +21,42 @@ QString KeyPath(const std::string& section, const std::string& key) {
   return ToQt(section) + QLatin1Char('/') + ToQt(key);
 }
 
-// A file that QSettings cannot parse is moved aside before the first write, so the user's old
-// file is kept for inspection instead of being silently merged into a new one.
+// A file that is not INI text is moved aside before the first write, so the user's old file is
+// kept for inspection instead of being silently merged into a new one.
 void SetCorruptFileAside(const QString& path) {
   const QString aside = path + QStringLiteral(".corrupt");
   QFile::remove(aside);
   QFile::rename(path, aside);
+}
+
+// Every line blank, a comment, a closed [section] or a key=value pair, and no NUL byte. Checked
+// here rather than trusted to QSettings, whose status is not reported again for a file it has
+// already parsed once in this process.
+bool LooksLikeIni(const QByteArray& data) {
+  if (data.contains('\0')) return false;
+  for (const QByteArray& raw : data.split('\n')) {
+    const QByteArray line = raw.trimmed();
+    if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
+    if (line.startsWith('[')) {
+      if (!line.endsWith(']')) return false;
+      continue;
+    }
+    if (!line.contains('=')) return false;
+  }
+  return true;
+}
+
+enum class FileState { Missing, Good, Unreadable, Corrupt };
+
+FileState Inspect(const QString& path) {
+  const QFileInfo info(path);
+  if (!info.exists() && !info.isSymLink()) return FileState::Missing;
+  if (!info.isFile()) return FileState::Unreadable;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return FileState::Unreadable;
+  const QByteArray data = file.readAll();
+  if (file.error() != QFileDevice::NoError) return FileState::Unreadable;
+  return LooksLikeIni(data) ? FileState::Good : FileState::Corrupt;
 }
 
 }  // namespace
@@ -46,7 +78,9 @@ QtSettingsStore::QtSettingsStore(std::string filePath)
 
 int32_t QtSettingsStore::ReadInt(const std::string& section, const std::string& key,
                                  int32_t fallback) {
-  QSettings settings(ToQt(filePath_), QSettings::IniFormat);
+  const QString path = ToQt(filePath_);
+  if (Inspect(path) != FileState::Good) return fallback;
+  QSettings settings(path, QSettings::IniFormat);
   if (settings.status() != QSettings::NoError) return fallback;
   const QVariant value = settings.value(KeyPath(section, key));
   if (!value.isValid()) return fallback;
@@ -60,7 +94,9 @@ int32_t QtSettingsStore::ReadInt(const std::string& section, const std::string& 
 
 std::string QtSettingsStore::ReadText(const std::string& section, const std::string& key,
                                       const std::string& fallback) {
-  QSettings settings(ToQt(filePath_), QSettings::IniFormat);
+  const QString path = ToQt(filePath_);
+  if (Inspect(path) != FileState::Good) return fallback;
+  QSettings settings(path, QSettings::IniFormat);
   if (settings.status() != QSettings::NoError) return fallback;
   const QVariant value = settings.value(KeyPath(section, key));
   if (!value.isValid()) return fallback;
@@ -73,10 +109,9 @@ std::string QtSettingsStore::ReadText(const std::string& section, const std::str
 namespace {
 
 bool WriteValue(const QString& path, const QString& key, const QVariant& value) {
-  {
-    QSettings probe(path, QSettings::IniFormat);
-    if (probe.status() == QSettings::FormatError) SetCorruptFileAside(path);
-  }
+  const FileState state = Inspect(path);
+  if (state == FileState::Unreadable) return false;  // never replace what cannot be read
+  if (state == FileState::Corrupt) SetCorruptFileAside(path);
   QSettings settings(path, QSettings::IniFormat);
   if (settings.status() != QSettings::NoError) return false;
   settings.setValue(key, value);
