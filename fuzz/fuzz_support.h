@@ -1,0 +1,102 @@
+#pragma once
+// Helpers shared by the fuzz targets: a scratch directory per process, a byte-serving port and a
+// clock that only moves when the port says time has passed.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+
+namespace vanta::fuzz {
+
+// A directory of this process's own under TMPDIR, made on first use and removed at exit.
+inline const std::string& ScratchDirectory() {
+  static const std::string dir = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vanta-fuzz-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    static std::string made;
+    made = pattern;
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(made, ignored);
+    });
+    return pattern;
+  }();
+  return dir;
+}
+
+// Writes bytes to name in the scratch directory and returns its path.
+inline std::string WriteScratchFile(const std::string& name, const uint8_t* data, size_t size) {
+  const std::string path = ScratchDirectory() + "/" + name;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) std::abort();
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
+  std::fclose(file);
+  return path;
+}
+
+// Time stands still except when the port reports it passing.
+class FuzzClock : public Clock {
+ public:
+  uint32_t TickMs() override { return now; }
+  void Sleep(uint32_t ms) override { now += ms; }
+  uint32_t now = 0;
+};
+
+// Serves the given bytes one by one (each taking a millisecond); when they run out, every read
+// waits out its time-out, or reports the line gone.
+class FuzzPort : public SerialPort {
+ public:
+  FuzzPort(const uint8_t* data, size_t size, FuzzClock& clock, bool hangUpAtEnd)
+      : data_(data), size_(size), clock_(clock), hangUpAtEnd_(hangUpAtEnd) {}
+
+  ResultCode OpenPort(const std::string&) override { return RESULT_OK; }
+  ResultCode SetPortSpeed(uint32_t bitsPerSecond) override {
+    speed_ = bitsPerSecond;
+    return RESULT_OK;
+  }
+  uint32_t Speed() const override { return speed_; }
+  void PurgeInput() override {}
+  ResultCode ReadByte(uint8_t& byte, uint32_t timeoutMs) override {
+    ++reads;
+    if (position_ < size_) {
+      byte = data_[position_++];
+      clock_.now += 1;
+      return RESULT_OK;
+    }
+    if (hangUpAtEnd_) return LINK_E_COMM;
+    clock_.now += timeoutMs;
+    return LINK_E_TIMEOUT;
+  }
+  ResultCode WriteBlock(const uint8_t*, size_t) override { return RESULT_OK; }
+  void ClosePort() override {}
+
+  size_t Consumed() const { return position_; }
+  uint64_t reads = 0;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t position_ = 0;
+  FuzzClock& clock_;
+  bool hangUpAtEnd_;
+  uint32_t speed_ = 9600;
+};
+
+// Stops the run with a report the fuzzer keeps as a finding.
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (0)
+
+}  // namespace vanta::fuzz
