@@ -35,11 +35,11 @@ class FirmwareOnProbe : public ::testing::Test {
     return ProgramFirmware(target.link, 7, sink, progress, options);
   }
   static test::FirmwareImage Image(uint32_t size, int recordLength = 32) {
-    test::FirmwareSpec spec;
-    spec.version = 7;
-    spec.size = size;
-    spec.recordLength = recordLength;
-    return test::MakeFirmwareImage(spec);
+    test::FirmwareParams params;
+    params.version = 7;
+    params.size = size;
+    params.recordLength = recordLength;
+    return test::MakeFirmwareImage(params);
   }
 
   test::ImageTempDir dir;

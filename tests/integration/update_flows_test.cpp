@@ -46,19 +46,19 @@ TEST_F(FlowsOnProbe, UpdateLeavesTheImageInFlashTheFuseMapInTheLogicAndTheNewVer
     ASSERT_EQ(fields.identity.firmwareVersion, 3);
     ASSERT_EQ(fields.identity.logicVersion, 4);
 
-    test::FirmwareSpec spec;
-    spec.version = fast ? 9 : 8;
-    spec.size = 32 * 1024;
-    const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+    test::FirmwareParams params;
+    params.version = fast ? 9 : 8;
+    params.size = 32 * 1024;
+    const test::FirmwareImage image = test::MakeFirmwareImage(params);
     ASSERT_TRUE(
-        test::WriteTextFile(dir.File(test::ImageFileName("VT7PP4FW", spec.version)), image.text));
-    test::JedecSpec logic;
+        test::WriteTextFile(dir.File(test::ImageFileName("VT7PP4FW", params.version)), image.text));
+    test::JedecParams logic;
     logic.seed = fast ? 11 : 12;
     const test::JedecImage map = test::MakeJedecImage(logic);
     const uint16_t logicVersion = fast ? 13 : 12;
     ASSERT_TRUE(
         test::WriteTextFile(dir.File(test::ImageFileName("PP4JEDK0", logicVersion)), map.text));
-    fields.newestFirmwareVersion = spec.version;
+    fields.newestFirmwareVersion = params.version;
     fields.newestLogicVersion = logicVersion;
 
     FlowContext context = Context();
@@ -68,14 +68,14 @@ TEST_F(FlowsOnProbe, UpdateLeavesTheImageInFlashTheFuseMapInTheLogicAndTheNewVer
 
     EXPECT_EQ(view.status, "Updating firmware and logic passed!");
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(probe.ReadFlash(image.address, spec.size), test::ExpectedFlash(image));
+    EXPECT_EQ(probe.ReadFlash(image.address, params.size), test::ExpectedFlash(image));
     EXPECT_EQ(probe.LogicRows(), map.rows);
     EXPECT_EQ(probe.LogicUes(), ExpandUes("B6001E9" + VersionDigits(logicVersion)));
-    EXPECT_EQ(probe.StoredFirmwareVersion(), 0x1600 + spec.version);
+    EXPECT_EQ(probe.StoredFirmwareVersion(), 0x1600 + params.version);
     EXPECT_EQ(probe.StoredLogicVersion(), 9000 + logicVersion);
-    EXPECT_EQ(fields.identity.firmwareVersion, spec.version);
+    EXPECT_EQ(fields.identity.firmwareVersion, params.version);
     EXPECT_EQ(fields.identity.logicVersion, logicVersion);
-    EXPECT_EQ(view.labels[VersionLabel::Firmware], VersionText(spec.version));
+    EXPECT_EQ(view.labels[VersionLabel::Firmware], VersionText(params.version));
     EXPECT_EQ(view.labels[VersionLabel::Logic], VersionText(logicVersion));
     EXPECT_FALSE(view.Enabled(FlowButton::Update));
     EXPECT_EQ(fields.macAddressText, "0A4F19123456");

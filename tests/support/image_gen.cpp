@@ -88,29 +88,29 @@ std::string SRecordFile(const std::vector<SRecordData>& records, const SRecordSt
   return text;
 }
 
-FirmwareImage MakeFirmwareImage(const FirmwareSpec& spec) {
+FirmwareImage MakeFirmwareImage(const FirmwareParams& params) {
   FirmwareImage image;
-  image.address = spec.address;
-  image.bytes.resize(spec.size);
-  Noise noise(spec.seed);
+  image.address = params.address;
+  image.bytes.resize(params.size);
+  Noise noise(params.seed);
   for (uint8_t& byte : image.bytes) byte = static_cast<uint8_t>(noise.Next() >> 24);
   for (size_t i = 0; i < 4 && i < image.bytes.size(); ++i) image.bytes[i] = 0xFF;
   if (image.bytes.size() > 5) {
     image.bytes[4] = 0x16;
-    image.bytes[5] = spec.version;
+    image.bytes[5] = params.version;
   }
 
-  const uint64_t end = uint64_t{spec.address} + spec.size;
-  const uint64_t limit = uint64_t{1} << (8 * AddressSize(spec.style.type));
-  if (end > limit || spec.recordLength < 1 || spec.recordLength > 250) return image;
+  const uint64_t end = uint64_t{params.address} + params.size;
+  const uint64_t limit = uint64_t{1} << (8 * AddressSize(params.style.type));
+  if (end > limit || params.recordLength < 1 || params.recordLength > 250) return image;
 
-  for (uint32_t offset = 0; offset < spec.size; offset += spec.recordLength) {
-    const uint32_t n = std::min<uint32_t>(spec.recordLength, spec.size - offset);
+  for (uint32_t offset = 0; offset < params.size; offset += params.recordLength) {
+    const uint32_t n = std::min<uint32_t>(params.recordLength, params.size - offset);
     image.records.push_back(
-        {spec.address + offset,
+        {params.address + offset,
          std::vector<uint8_t>(image.bytes.begin() + offset, image.bytes.begin() + offset + n)});
   }
-  image.text = SRecordFile(image.records, spec.style);
+  image.text = SRecordFile(image.records, params.style);
   return image;
 }
 
@@ -126,16 +126,16 @@ std::vector<uint8_t> ExpectedFlash(const FirmwareImage& image) {
   return bytes;
 }
 
-JedecImage MakeJedecImage(const JedecSpec& spec) {
+JedecImage MakeJedecImage(const JedecParams& params) {
   constexpr int kRows = 134;
   constexpr int kFuses = 240;
   JedecImage image;
-  Noise noise(spec.seed);
+  Noise noise(params.seed);
   for (int r = 0; r < kRows; ++r) {
     std::string row(kFuses, '0');
     for (int f = 0; f < kFuses; ++f) {
       bool one = false;
-      switch (spec.pattern) {
+      switch (params.pattern) {
         case FusePattern::Random:
           one = (noise.Next() >> 16) & 1;
           break;
@@ -154,7 +154,7 @@ JedecImage MakeJedecImage(const JedecSpec& spec) {
     image.rows.push_back(row);
   }
 
-  const std::string end = spec.crlf ? "\r\n" : "\n";
+  const std::string end = params.crlf ? "\r\n" : "\n";
   std::string text = "\x02";
   text += "JEDEC file for: ispLSI 2064 (vanta7 test image)" + end;
   text += "*" + end;
@@ -163,12 +163,12 @@ JedecImage MakeJedecImage(const JedecSpec& spec) {
   text += "QV0*" + end;
   text += "F0*" + end;
   text += "G0*" + end;
-  text += "N VERSION " + std::to_string(spec.version) + "*" + end;
+  text += "N VERSION " + std::to_string(params.version) + "*" + end;
   text += "*L00000" + end;
 
   std::string fuses;
   for (const std::string& row : image.rows) fuses += row;
-  const size_t width = spec.lineWidth > 0 ? static_cast<size_t>(spec.lineWidth) : fuses.size();
+  const size_t width = params.lineWidth > 0 ? static_cast<size_t>(params.lineWidth) : fuses.size();
   for (size_t at = 0; at < fuses.size(); at += width) {
     text += fuses.substr(at, width);
     if (at + width >= fuses.size()) text += "*";

@@ -31,7 +31,7 @@ std::string SRecordLine(int type, uint32_t address, const std::vector<uint8_t>& 
 // A whole file of the given records, in the given order.
 std::string SRecordFile(const std::vector<SRecordData>& records, const SRecordStyle& style = {});
 
-struct FirmwareSpec {
+struct FirmwareParams {
   uint8_t version = 1;   // stored as the word 0x16nn at 0x01040004
   uint32_t size = 4096;  // image bytes from address on
   uint32_t address = kImageFirmwareSector;
@@ -49,7 +49,7 @@ struct FirmwareImage {
 
 // An image whose bytes 0..3 are erased, 4..5 hold 0x16 and the version, the rest pseudo-random.
 // The address range must fit the record type (S1: 16 bits, S2: 24 bits); otherwise text is empty.
-FirmwareImage MakeFirmwareImage(const FirmwareSpec& spec);
+FirmwareImage MakeFirmwareImage(const FirmwareParams& params);
 
 // What flash holds after the image was programmed over erased flash and the marker AA 55 55 AA
 // was written at 0x01040000: the image bytes, the marker ANDed in where it falls inside them.
@@ -58,7 +58,7 @@ std::vector<uint8_t> ExpectedFlash(const FirmwareImage& image);
 // The fuses of one generated map.
 enum class FusePattern { Random, AllZero, AllOne, Checker };
 
-struct JedecSpec {
+struct JedecParams {
   uint16_t version = 1;  // named in the header only; the UES carries the version
   int lineWidth = 60;    // fuse characters per line of the fuse list
   FusePattern pattern = FusePattern::Random;
@@ -73,7 +73,7 @@ struct JedecImage {
 
 // Header fields, "*L00000", the 134 x 240 fuses in lines of lineWidth with '*' behind the last,
 // the fuse checksum "Cxxxx*", then ETX and a transmission checksum.
-JedecImage MakeJedecImage(const JedecSpec& spec);
+JedecImage MakeJedecImage(const JedecParams& params);
 
 // The file name of an image: base + "." + three digits.
 std::string ImageFileName(const std::string& base, unsigned version);

@@ -72,21 +72,21 @@ int main(int argc, char** argv) {
       Usage();
       return 2;
     }
-    FirmwareSpec spec;
-    spec.version = static_cast<uint8_t>(firmware);
-    spec.size = static_cast<uint32_t>(size);
-    spec.address = static_cast<uint32_t>(address);
-    spec.recordLength = static_cast<int>(recordLength);
-    spec.style.type = static_cast<int>(type);
-    spec.style.crlf = crlf;
-    spec.style.lowerCase = lower;
-    spec.seed = static_cast<uint32_t>(seed);
-    const FirmwareImage image = MakeFirmwareImage(spec);
+    FirmwareParams params;
+    params.version = static_cast<uint8_t>(firmware);
+    params.size = static_cast<uint32_t>(size);
+    params.address = static_cast<uint32_t>(address);
+    params.recordLength = static_cast<int>(recordLength);
+    params.style.type = static_cast<int>(type);
+    params.style.crlf = crlf;
+    params.style.lowerCase = lower;
+    params.seed = static_cast<uint32_t>(seed);
+    const FirmwareImage image = MakeFirmwareImage(params);
     if (image.text.empty()) {
       std::fprintf(stderr, "vanta7-imagegen: address range does not fit S%lu records\n", type);
       return 1;
     }
-    const std::string path = out + ImageFileName("VT7PP4FW", spec.version);
+    const std::string path = out + ImageFileName("VT7PP4FW", params.version);
     if (!WriteTextFile(path, image.text)) {
       std::fprintf(stderr, "vanta7-imagegen: cannot write %s\n", path.c_str());
       return 1;
@@ -99,13 +99,13 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
-  JedecSpec spec;
-  spec.version = static_cast<uint16_t>(jedec);
-  spec.lineWidth = static_cast<int>(width);
-  spec.crlf = crlf;
-  spec.seed = static_cast<uint32_t>(seed);
-  const std::string path = out + ImageFileName(base, spec.version);
-  if (!WriteTextFile(path, MakeJedecImage(spec).text)) {
+  JedecParams params;
+  params.version = static_cast<uint16_t>(jedec);
+  params.lineWidth = static_cast<int>(width);
+  params.crlf = crlf;
+  params.seed = static_cast<uint32_t>(seed);
+  const std::string path = out + ImageFileName(base, params.version);
+  if (!WriteTextFile(path, MakeJedecImage(params).text)) {
     std::fprintf(stderr, "vanta7-imagegen: cannot write %s\n", path.c_str());
     return 1;
   }

@@ -159,17 +159,17 @@ TEST_F(FirmwareProgramming, WritesEachRecordAtItsAddressPaddedToWholeWordsAndThe
 }
 
 TEST_F(FirmwareProgramming, LineEndsAndLetterCaseDoNotChangeTheFlash) {
-  test::FirmwareSpec spec;
-  spec.size = 3000;
-  spec.recordLength = 29;
-  const test::FirmwareImage plain = test::MakeFirmwareImage(spec);
+  test::FirmwareParams params;
+  params.size = 3000;
+  params.recordLength = 29;
+  const test::FirmwareImage plain = test::MakeFirmwareImage(params);
   ASSERT_EQ(Program(plain.text), RESULT_OK);
-  EXPECT_EQ(loader.Flash(plain.address, spec.size), test::ExpectedFlash(plain));
+  EXPECT_EQ(loader.Flash(plain.address, params.size), test::ExpectedFlash(plain));
 
   FakeLoader other;
-  spec.style.crlf = true;
-  spec.style.lowerCase = true;
-  EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.002"), test::MakeFirmwareImage(spec).text));
+  params.style.crlf = true;
+  params.style.lowerCase = true;
+  EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.002"), test::MakeFirmwareImage(params).text));
   ASSERT_EQ(ProgramFirmware(other.Link(), 2, sink, progress, {dir.Path()}), RESULT_OK);
   EXPECT_EQ(other.flash, loader.flash);
 }
@@ -183,9 +183,9 @@ TEST_F(FirmwareProgramming, AnEraseFailureStopsAtThatSector) {
 }
 
 TEST_F(FirmwareProgramming, AProgramFailureAtARecordLeavesTheRestAndTheMarkerUnwritten) {
-  test::FirmwareSpec spec;
-  spec.size = 20 * 32;
-  const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  test::FirmwareParams params;
+  params.size = 20 * 32;
+  const test::FirmwareImage image = test::MakeFirmwareImage(params);
   loader.failProgramAt = 7;
   EXPECT_EQ(Program(image.text), LDR_E_PROGRAM);
   const std::vector<Write> writes = Writes();
@@ -207,9 +207,9 @@ TEST_F(FirmwareProgramming, AProgramFailureAtARecordLeavesTheRestAndTheMarkerUnw
 }
 
 TEST_F(FirmwareProgramming, ProgressRisesWithTheFilePositionAndIsKeptForTheNextRun) {
-  test::FirmwareSpec spec;
-  spec.size = 4096;
-  ASSERT_EQ(Program(test::MakeFirmwareImage(spec).text), RESULT_OK);
+  test::FirmwareParams params;
+  params.size = 4096;
+  ASSERT_EQ(Program(test::MakeFirmwareImage(params).text), RESULT_OK);
   std::vector<unsigned> percents;
   for (const std::string& s : statuses) {
     unsigned p = 0;
@@ -283,26 +283,26 @@ TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
 }
 
 TEST_F(FirmwareProgramming, MergedWritesFillWholeKilobytes) {
-  test::FirmwareSpec spec;
-  spec.size = 4096 + 20;
-  spec.recordLength = 32;
+  test::FirmwareParams params;
+  params.size = 4096 + 20;
+  params.recordLength = 32;
   FirmwareOptions fast;
   fast.mergeRecords = true;
-  const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  const test::FirmwareImage image = test::MakeFirmwareImage(params);
   ASSERT_EQ(Program(image.text, fast), RESULT_OK);
   const std::vector<Write> writes = Writes();
   ASSERT_EQ(writes.size(), 6u);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(writes[i].address, 0x01040000u + 1024 * i);
   EXPECT_EQ(writes[4].data.size(), 20u);
   EXPECT_EQ(writes[5], Marker());
-  EXPECT_EQ(loader.Flash(image.address, spec.size), test::ExpectedFlash(image));
+  EXPECT_EQ(loader.Flash(image.address, params.size), test::ExpectedFlash(image));
   EXPECT_EQ(statuses.back(), kPassed);
 }
 
 TEST_F(FirmwareProgramming, VerificationReadsTheImageBackAndNamesTheFirstDifference) {
-  test::FirmwareSpec spec;
-  spec.size = 5000;
-  const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+  test::FirmwareParams params;
+  params.size = 5000;
+  const test::FirmwareImage image = test::MakeFirmwareImage(params);
   uint32_t difference = 0;
   FirmwareOptions verify;
   verify.imageDir = dir.Path();
@@ -316,7 +316,7 @@ TEST_F(FirmwareProgramming, VerificationReadsTheImageBackAndNamesTheFirstDiffere
     EXPECT_LE(count, 1024u);
     covered += count;
   }
-  EXPECT_EQ(covered, spec.size);
+  EXPECT_EQ(covered, params.size);
 
   // The 40th write stores one bit wrong (bit 2 of its sixth byte).
   for (bool merge : {false, true}) {

@@ -14,7 +14,7 @@ namespace {
 
 using test::ImageTempDir;
 using test::JedecImage;
-using test::JedecSpec;
+using test::JedecParams;
 using test::RecordingView;
 
 constexpr const char* kIllegalRows = "Illegal JEDEC file format!";
@@ -68,9 +68,9 @@ class JedecReader : public ::testing::Test {
 
 TEST_F(JedecReader, ReadsSixtyCharacterLinesWithAStarAfterTheLast) {
   for (bool crlf : {false, true}) {
-    JedecSpec spec;
-    spec.crlf = crlf;
-    const JedecImage image = test::MakeJedecImage(spec);
+    JedecParams params;
+    params.crlf = crlf;
+    const JedecImage image = test::MakeJedecImage(params);
     view = RecordingView();
     EXPECT_EQ(Read(image.text), 1);
     EXPECT_EQ(map, image.rows);
@@ -137,9 +137,9 @@ TEST_F(JedecReader, RejectsARowOfAnyLengthButTwoHundredForty) {
 }
 
 TEST_F(JedecReader, SplitsEightyCharacterLinesSoThreeOfThemMakeNoRow) {
-  JedecSpec spec;
-  spec.lineWidth = 80;
-  EXPECT_EQ(Read(test::MakeJedecImage(spec).text), 0);
+  JedecParams params;
+  params.lineWidth = 80;
+  EXPECT_EQ(Read(test::MakeJedecImage(params).text), 0);
   ExpectOneMessage(kIllegalRows);
   // 80 fuses, the line end alone, 80 fuses, the line end alone.
   EXPECT_EQ(map[0].size(), 160u);

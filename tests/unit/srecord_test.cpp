@@ -148,15 +148,15 @@ TEST(GeneratedFirmware, ReadsTheSameInTheSrecordTools) {
       {1, 0x00001000, 555, 28, false, false},  {1, 0x0000F000, 4096, 64, true, true}};
   test::ImageTempDir dir;
   for (const Case& c : cases) {
-    test::FirmwareSpec spec;
-    spec.version = 9;
-    spec.address = c.address;
-    spec.size = c.size;
-    spec.recordLength = c.recordLength;
-    spec.style.type = c.type;
-    spec.style.crlf = c.crlf;
-    spec.style.lowerCase = c.lower;
-    const test::FirmwareImage image = test::MakeFirmwareImage(spec);
+    test::FirmwareParams params;
+    params.version = 9;
+    params.address = c.address;
+    params.size = c.size;
+    params.recordLength = c.recordLength;
+    params.style.type = c.type;
+    params.style.crlf = c.crlf;
+    params.style.lowerCase = c.lower;
+    const test::FirmwareImage image = test::MakeFirmwareImage(params);
     ASSERT_FALSE(image.text.empty());
     std::string text = image.text;
     // srecord takes lower-case digits but only a capital record letter.

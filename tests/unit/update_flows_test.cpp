@@ -26,19 +26,19 @@ class Flows : public ::testing::Test {
   FlowContext Context() { return FlowContext{loader.Link(), view, fields, progress, dir.Path()}; }
 
   test::FirmwareImage PutFirmware(uint8_t version) {
-    test::FirmwareSpec spec;
-    spec.version = version;
-    spec.size = 2048;
-    test::FirmwareImage image = test::MakeFirmwareImage(spec);
+    test::FirmwareParams params;
+    params.version = version;
+    params.size = 2048;
+    test::FirmwareImage image = test::MakeFirmwareImage(params);
     EXPECT_TRUE(
         test::WriteTextFile(dir.File(test::ImageFileName("VT7PP4FW", version)), image.text));
     fields.newestFirmwareVersion = version;
     return image;
   }
   std::vector<std::string> PutLogic(const std::string& base, uint16_t version, uint32_t seed = 7) {
-    test::JedecSpec spec;
-    spec.seed = seed;
-    test::JedecImage image = test::MakeJedecImage(spec);
+    test::JedecParams params;
+    params.seed = seed;
+    test::JedecImage image = test::MakeJedecImage(params);
     EXPECT_TRUE(test::WriteTextFile(dir.File(test::ImageFileName(base, version)), image.text));
     fields.newestLogicVersion = version;
     return image.rows;
