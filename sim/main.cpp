@@ -15,6 +15,7 @@
 #include <string>
 #include <tuple>
 
+#include "platform/ports.h"
 #include "sim/virtual_probe.h"
 
 namespace {
@@ -22,52 +23,6 @@ namespace {
 using vanta::sim::FaultKnobs;
 using vanta::sim::ProbeOptions;
 using vanta::sim::VirtualProbe;
-
-// The per-user COMn link directory the tool resolves port names through:
-// $XDG_CONFIG_HOME/Norvane/ports/ (default ~/.config/Norvane/ports/).
-std::string PortDirectory() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (config != nullptr && config[0] == '/') {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home != nullptr ? home : "") + "/.config";
-  }
-  return base + "/Norvane/ports/";
-}
-
-bool MakeDirectories(const std::string& path) {
-  for (size_t at = 1; at <= path.size(); ++at) {
-    if (at == path.size() || path[at] == '/') {
-      const std::string part = path.substr(0, at);
-      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    }
-  }
-  return true;
-}
-
-// Points PortDirectory()/COMn at device, replacing an older link in one rename.
-bool MakeComLink(int com, const std::string& device, std::string& linkPath) {
-  const std::string directory = PortDirectory();
-  if (!MakeDirectories(directory.substr(0, directory.size() - 1))) return false;
-  linkPath = directory + "COM" + std::to_string(com);
-  const std::string temporary = linkPath + ".new" + std::to_string(getpid());
-  unlink(temporary.c_str());
-  if (symlink(device.c_str(), temporary.c_str()) != 0) return false;
-  if (rename(temporary.c_str(), linkPath.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
-// Removes the link only while it still points at our device: another probe may own it now.
-void RemoveComLink(const std::string& linkPath, const std::string& device) {
-  char target[4096];
-  const ssize_t n = readlink(linkPath.c_str(), target, sizeof target - 1);
-  if (n > 0 && std::string(target, static_cast<size_t>(n)) == device) unlink(linkPath.c_str());
-}
 
 // "0x01040000", "16777216" or "0100" (octal) as strtoul reads them with base 0.
 bool ParseNumber(const std::string& text, uint64_t& value) {
@@ -313,11 +268,10 @@ int main(int argc, char** argv) {
   if (s.logicVersion >= 0) probe.InstallLogicVersion(static_cast<uint16_t>(s.logicVersion));
 
   const std::string device = probe.DevicePath();
-  std::string linkPath;
   if (s.com >= 0) {
-    if (!MakeComLink(s.com, device, linkPath)) {
-      std::cerr << "vanta7-sim: cannot create the link COM" << s.com << " in " << PortDirectory()
-                << ": " << std::strerror(errno) << "\n";
+    std::string error;
+    if (!vanta::MapPort(s.com, device, error)) {
+      std::cerr << "vanta7-sim: " << error << "\n";
       probe.Stop();
       return 1;
     }
@@ -327,7 +281,8 @@ int main(int argc, char** argv) {
 
   int received = 0;
   sigwait(&stopSignals, &received);
-  if (!linkPath.empty()) RemoveComLink(linkPath, device);
+  // Only while it still points at our pty: another probe may have taken the name since.
+  if (s.com >= 0) vanta::UnmapPort(s.com, device);
   probe.Stop();
   if (s.verbose) {
     const vanta::sim::Counters c = probe.GetCounters();
