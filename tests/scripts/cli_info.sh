@@ -33,6 +33,15 @@ expect 0 read-memory 0x01040000 6 --port COM1 --stay-in-loader --json
 [ "$(json 'j["data"], j["address"], j["count"]')" = "aa5555aa1605 0x01040000 6" ] ||
   fail "read-memory --json: $out"
 
+# On a terminal: a progress line redrawn in place, with a bar parsed from "( N% )".
+if command -v script >/dev/null; then
+  TERM=xterm script -qec "'$cli' read-memory 0x01000000 8192 --port COM1 --stay-in-loader" \
+    /dev/null </dev/null >"$work/tty" 2>&1 || fail "read-memory on a terminal: $(cat "$work/tty")"
+  grep -q $'\e\[1A' "$work/tty" || fail "no redraw on a terminal: $(cat -v "$work/tty")"
+  grep -q 'COM1  \[############............\]  50%  Reading memory ...' "$work/tty" ||
+    fail "no progress bar on a terminal: $(cat -v "$work/tty")"
+fi
+
 # link-check at 115200 with --trace: frames with time stamps, headers and command names.
 expect 0 link-check --port COM1 --speed 115200 --count 3 --trace --stay-in-loader
 contains "$out" "COM1: link at 115200 bit/s (asked 115200); 3 of 3 transactions answered" "link-check"

@@ -54,6 +54,16 @@ expect 8 erase --port COM1
 contains "$err" "erase refused" "erase without --yes"
 expect 0 read-memory 0x01040000 4 --port COM1 --stay-in-loader
 contains "$out" "01040000  AA 55 55 AA" "firmware kept after a refused erase"
+# On a terminal the question is asked; "n" keeps everything.
+if command -v script >/dev/null; then
+  set +e
+  printf 'n\n' | script -qec "'$cli' erase --port COM1 --stay-in-loader" /dev/null >"$work/tty" 2>&1
+  status=$?
+  set -e
+  [ "$status" = 8 ] || fail "erase answered n exited $status: $(cat "$work/tty")"
+  contains "$(cat "$work/tty")" "Erase Flash and EPLD? [y/N]" "the question on a terminal"
+  contains "$(cat "$work/tty")" "erase not confirmed; nothing erased" "answer n"
+fi
 expect 0 erase --yes --port COM1 --stay-in-loader
 grep -qE '^COM1 +12345678 +[^ ]+ +0\.09 -> unknown +0\.07 -> unknown +[0-9.]+ s +ok$' <<<"$out" ||
   fail "erase table: $out"
