@@ -12,8 +12,14 @@
 namespace vanta::cli {
 namespace {
 
+// Several probes' threads may ask at once, so the reentrant lookup.
 std::string GroupName(gid_t gid) {
-  if (const group* entry = getgrgid(gid)) return entry->gr_name;
+  group entry{};
+  group* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+    return found->gr_name;
+  }
   return std::to_string(gid);
 }
 

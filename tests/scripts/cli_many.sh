@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
-# vantalink-cli serving four virtual probes at once, one of which fails half-way through its
-# firmware: the others finish, the JSON array and the table report each probe, and the exit
+# vantalink-cli serving four virtual probes at once through the whole Update flow (firmware and
+# logic), one of which fails half-way through its firmware: the others finish, the JSON array and the table report each probe, and the exit
 # status is the failing probe's class. Arguments: build directory, source directory.
 source "$(dirname "$0")/cli_common.bash" "$@"
 
 img=$work/img
 mkdir -p "$img"
 "$imagegen" --firmware 9 --size 32768 --out "$img" >/dev/null  # 1024 records of 32 bytes
+"$imagegen" --jedec 4 --out "$img" >/dev/null
 for n in 1 2 3 4; do
   faults=()
   [ "$n" = 3 ] && faults=(--fail-program-write 500)  # half-way through the records
-  start_sim "probe$n" --com "$n" --serial "1000000$n" --firmware-version 3 --pace "${faults[@]}"
+  start_sim "probe$n" --com "$n" --serial "1000000$n" --firmware-version 3 --logic-version 2 \
+    --pace "${faults[@]}"
 done
 
 start=$(date +%s.%N)
-expect 4 update --firmware-only --ports COM1,COM2,COM3,COM4 --speed 115200 --image-dir "$img" \
+expect 4 update --ports COM1,COM2,COM3,COM4 --speed 115200 --image-dir "$img" \
   --stay-in-loader --json
 elapsed=$(python3 -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]))" "$start" \
   "$(date +%s.%N)")
@@ -25,6 +27,8 @@ elapsed=$(python3 -c "import sys; print(float(sys.argv[2]) - float(sys.argv[1]))
 [ "$(json '" ".join(r["result"] for r in j)')" = "ok ok failed ok" ] || fail "results: $out"
 [ "$(json '" ".join(r["after"]["firmware"] for r in j)')" = "0.09 0.09 unknown 0.09" ] ||
   fail "versions after: $out"
+[ "$(json '" ".join(r["after"]["logic"] for r in j)')" = "0.04 0.04 0.02 0.04" ] ||
+  fail "logic after: $out"
 [ "$(json 'j[2]["exitStatus"], j[2]["before"]["firmware"]')" = "4 0.03" ] || fail "$out"
 # Each probe had its own progress; all four ran at once: well under four runs one after another.
 for n in 1 2 3 4; do contains "$err" "COM$n: Firmware: Programming Flash ..." "progress of COM$n"; done
@@ -36,9 +40,11 @@ python3 -c "import sys; e, l, t = map(float, sys.argv[1:]); sys.exit(0 if e < l 
 # Text mode: the table with one row a probe; a port without a probe fails alone.
 expect 3 info --ports COM1,COM2,COM3,COM4,COM11 --stay-in-loader
 for n in 1 2 4; do
-  grep -qE "^COM$n +1000000$n +[^ ]+ +0\.09 +unknown +[0-9.]+ s +ok$" <<<"$out" || fail "table row COM$n: $out"
+  grep -qE "^COM$n +1000000$n +[^ ]+ +0\.09 +0\.04 +[0-9.]+ s +ok$" <<<"$out" ||
+    fail "table row COM$n: $out"
 done
-grep -qE "^COM3 +10000003 +[^ ]+ +unknown +unknown +[0-9.]+ s +ok$" <<<"$out" || fail "table row COM3: $out"
+grep -qE "^COM3 +10000003 +[^ ]+ +unknown +0\.02 +[0-9.]+ s +ok$" <<<"$out" ||
+  fail "table row COM3: $out"
 grep -qE "^COM11 +- .* FAILED \(3\) Cannot connect to Vanta loader!$" <<<"$out" || fail "COM11: $out"
 contains "$out" "== COM4 ==" "info blocks"
 echo "cli_many: ok"
