@@ -204,6 +204,88 @@ int RunPorts(const Options& o) {
   return EXIT_OK;
 }
 
+// The probes to serve: the ports named, else the port the window saved last, else COM1. false
+// with error set for a name that is no port or a device named twice.
+bool ResolveTargets(std::vector<std::string> names, const StoredSettings& stored,
+                    std::vector<ProbeTarget>& targets, std::string& error) {
+  if (names.empty()) {
+    int index = stored.portIndex.value_or(0);
+    if (index < 0 || index >= kPortCount) {
+      error = "no port given and the saved port is none of COM1 to COM19: use --port";
+      return false;
+    }
+    names.push_back("COM" + std::to_string(index + 1));
+  }
+  std::set<std::string> devices;
+  for (const std::string& name : names) {
+    ProbeTarget target;
+    int number = ComNameNumber(name);
+    if (number >= 1) {
+      target.label = "COM" + std::to_string(number);
+      target.device = ResolvePortDevice(target.label);
+      target.portIndex = number - 1;
+    } else if (!name.empty() && (name[0] == '/' || name[0] == '.')) {
+      target.label = name;
+      target.device = name;
+    } else {
+      error = "'" + name + "' is no port: give COMn or a device path";
+      return false;
+    }
+    if (!devices.insert(target.device).second) {
+      error = "the device " + target.device + " is named twice";
+      return false;
+    }
+    targets.push_back(target);
+  }
+  return true;
+}
+
+// Prints what the probes' runs found: JSON, or the command's own text and the result table.
+void PrintResults(Command command, const JobSettings& settings,
+                  const std::vector<ProbeResult>& results, bool json) {
+  bool single = results.size() == 1;
+  if (json) {
+    nlohmann::json out;
+    bool oneObject = single && (command == Command::Info || command == Command::LinkCheck ||
+                                command == Command::ReadMemory);
+    if (oneObject) {
+      out = ResultJson(command, results[0]);
+    } else {
+      out = nlohmann::json::array();
+      for (const ProbeResult& result : results) out.push_back(ResultJson(command, result));
+    }
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    std::string text;
+    for (const ProbeResult& result : results) {
+      std::string header = single ? "" : "== " + result.label + " ==\n";
+      switch (command) {
+        case Command::Info:
+          if (result.connected) text += header + FormatInfo(result) + (single ? "" : "\n");
+          break;
+        case Command::ReadMemory:
+          if (!result.memory.empty()) {
+            text += header + FormatHexDump(settings.address, result.memory);
+          }
+          break;
+        case Command::LinkCheck:
+          text += FormatLinkCheck(result);
+          break;
+        case Command::Transmit:
+          text += FormatTransmitSummary(result);
+          break;
+        default:
+          break;
+      }
+    }
+    bool table = command == Command::Update || command == Command::Erase ||
+                 command == Command::Transmit || !single;
+    if (table) text += FormatTable(results);
+    std::fputs(text.c_str(), stdout);
+  }
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int RunCli(int argc, char** argv) {
@@ -238,42 +320,13 @@ int RunCli(int argc, char** argv) {
   settings.fast = o.fast;
   settings.verify = o.verify;
   settings.transactions = o.transactions;
-  if ((o.fast || o.verify) && !o.firmwareOnly && command != Command::Update) {
-    return UsageError("--fast and --verify belong to update");
-  }
-
   StoredSettings stored = ReadStoredSettings();
 
-  // Ports: the options, else the port the window saved last, else COM1.
   std::vector<std::string> names = o.ports;
   for (const std::string& item : SplitList(o.portList)) names.push_back(item);
-  if (names.empty()) {
-    int index = stored.portIndex.value_or(0);
-    if (index < 0 || index >= kPortCount) {
-      return UsageError("no port given and the saved port is none of COM1 to COM19: use --port");
-    }
-    names.push_back("COM" + std::to_string(index + 1));
-  }
   std::vector<ProbeTarget> targets;
-  std::set<std::string> devices;
-  for (const std::string& name : names) {
-    ProbeTarget target;
-    int number = ComNameNumber(name);
-    if (number >= 1) {
-      target.label = "COM" + std::to_string(number);
-      target.device = ResolvePortDevice(target.label);
-      target.portIndex = number - 1;
-    } else if (!name.empty() && (name[0] == '/' || name[0] == '.')) {
-      target.label = name;
-      target.device = name;
-    } else {
-      return UsageError("'" + name + "' is no port: give COMn or a device path");
-    }
-    if (!devices.insert(target.device).second) {
-      return UsageError("the device " + target.device + " is named twice");
-    }
-    targets.push_back(target);
-  }
+  std::string error;
+  if (!ResolveTargets(names, stored, targets, error)) return UsageError(error);
 
   // Speed: the option, else the window's last choice.
   if (c.speed->count() > 0) {
@@ -374,47 +427,7 @@ int RunCli(int argc, char** argv) {
   for (std::thread& thread : threads) thread.join();
   console.Close();
 
-  bool single = targets.size() == 1;
-  if (o.json) {
-    nlohmann::json out;
-    bool oneObject = single && (command == Command::Info || command == Command::LinkCheck ||
-                                command == Command::ReadMemory);
-    if (oneObject) {
-      out = ResultJson(command, results[0]);
-    } else {
-      out = nlohmann::json::array();
-      for (const ProbeResult& result : results) out.push_back(ResultJson(command, result));
-    }
-    std::printf("%s\n", out.dump(2).c_str());
-  } else {
-    std::string text;
-    for (const ProbeResult& result : results) {
-      std::string header = single ? "" : "== " + result.label + " ==\n";
-      switch (command) {
-        case Command::Info:
-          if (result.connected) text += header + FormatInfo(result) + (single ? "" : "\n");
-          break;
-        case Command::ReadMemory:
-          if (!result.memory.empty()) {
-            text += header + FormatHexDump(settings.address, result.memory);
-          }
-          break;
-        case Command::LinkCheck:
-          text += FormatLinkCheck(result);
-          break;
-        case Command::Transmit:
-          text += FormatTransmitSummary(result);
-          break;
-        default:
-          break;
-      }
-    }
-    bool table = command == Command::Update || command == Command::Erase ||
-                 command == Command::Transmit || !single;
-    if (table) text += FormatTable(results);
-    std::fputs(text.c_str(), stdout);
-  }
-  std::fflush(stdout);
+  PrintResults(command, settings, results, o.json);
 
   for (const ProbeResult& result : results) {
     if (result.status != EXIT_OK) return result.status;
