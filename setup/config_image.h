@@ -19,8 +19,9 @@ inline constexpr size_t kChunk = 1024;
 int32_t LoadConfigFile(const std::string& path, uint8_t* buffer);
 
 // Copies one line from config at position into line (at most 256 characters; a tab becomes a
-// blank), after skipping bytes 0x00..0x20. Returns where it stopped: CR, LF, the 257th byte, or
-// a byte 0x80..0xFE, which is stepped over so the scan goes on with the next line.
+// blank; a 0x00 ends the line's text), after skipping bytes 0x00..0x20. Returns where it stopped:
+// CR, LF, 0xFF, the 257th byte, or just behind a byte 0x80..0xFE, which ends the line and is
+// stepped over so the scan goes on with the next line. Never reads at or past size.
 size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::string& line);
 
 // Next token of line from position (blanks skipped; a double-quoted token may hold blanks and
