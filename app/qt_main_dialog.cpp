@@ -393,7 +393,13 @@ void CZaduderivaDlg::SetVersionLabel(VersionLabel label, const std::string& text
 }
 
 void CZaduderivaDlg::EnableButton(FlowButton button, bool enabled) {
-  OnGuiThread([this, button, enabled] { buttons_.at(button)->setEnabled(enabled); });
+  OnGuiThread([this, button, enabled] {
+    QPushButton* target = buttons_.at(button);
+    // The toolkit would hand the focus of a button being disabled to the next control, the
+    // probe IP field with its text selected, where the next key press would replace it.
+    if (!enabled && target->hasFocus()) setFocus(Qt::OtherFocusReason);
+    target->setEnabled(enabled);
+  });
 }
 
 ControlValues CZaduderivaDlg::ReadControls() {

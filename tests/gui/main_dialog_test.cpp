@@ -473,6 +473,8 @@ TEST_F(MainDialogTest, ConnectToTheVirtualProbeFillsTheLabels) {
   EXPECT_EQ(ById<QLabel>(*dialog_, 106)->text(), "0.05");
   EXPECT_FALSE(ById<QPushButton>(*dialog_, 129)->isEnabled());
   for (int id : {105, 114, 115}) EXPECT_TRUE(ById<QPushButton>(*dialog_, id)->isEnabled());
+  // The disabled Connect button's focus went to the window, not into an edit field.
+  EXPECT_EQ(QApplication::focusWidget(), dialog_.get());
 
   QTest::mouseClick(ById<QPushButton>(*dialog_, 2), Qt::LeftButton);
   EXPECT_EQ(dialog_->result(), QDialog::Rejected);

@@ -7,12 +7,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "app/dialog_controller.h"
-#include "app/settings.h"
 #include "link/loader.h"
 #include "platform/ports.h"
 #include "sim/virtual_probe.h"
@@ -39,31 +37,6 @@ class TempDir {
 
  private:
   std::string path_;
-};
-
-// A settings store in memory that records the keys written, in order.
-class MemoryStore : public SettingsStore {
- public:
-  int32_t ReadInt(const std::string&, const std::string& key, int32_t fallback) override {
-    return ints.count(key) ? ints[key] : fallback;
-  }
-  std::string ReadText(const std::string&, const std::string& key,
-                       const std::string& fallback) override {
-    return texts.count(key) ? texts[key] : fallback;
-  }
-  bool WriteInt(const std::string&, const std::string& key, int32_t value) override {
-    written.push_back(key);
-    ints[key] = value;
-    return true;
-  }
-  bool WriteText(const std::string&, const std::string& key, const std::string& value) override {
-    written.push_back(key);
-    texts[key] = value;
-    return true;
-  }
-  std::map<std::string, int32_t> ints;
-  std::map<std::string, std::string> texts;
-  std::vector<std::string> written;
 };
 
 class DialogFlows : public ::testing::Test {
@@ -328,43 +301,6 @@ TEST_F(DialogFlows, TransmitWritesTheSetupBlock) {
                                          0xA8, 0x01, 0x0A, 0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0xA8,
                                          0x01, 0x01, 0xC0, 0xA8, 0x01, 0x02, 0x00};
   EXPECT_EQ(block, expected);
-}
-
-// Start-up without a window: settings in, the dialog opened, then OK or Cancel.
-TEST_F(DialogFlows, FirstRunShowsTheDefaultsAndCancelWritesNothing) {
-  MemoryStore store;
-  controller_ = std::make_unique<DialogController>(view_, images_.Path());
-  LoadSettings(store, controller_->Fields());
-  controller_->OnOpen();
-  EXPECT_EQ(view_.controls.portIndex, 0);
-  EXPECT_EQ(view_.controls.speedIndex, 0);
-  EXPECT_EQ(view_.controls.probeIpText, "111.111.111.111");
-  EXPECT_EQ(view_.controls.subnetMaskText, "255.255.255.0");
-  EXPECT_EQ(view_.controls.gatewayText, "255.255.255.255");
-  EXPECT_EQ(view_.controls.configHostText, "111.111.111.111");
-  EXPECT_EQ(view_.controls.configFileText, "");
-  view_.controls.configFileText = "edited.cfg";
-  controller_->OnCancel();  // start-up writes nothing after Cancel
-  EXPECT_TRUE(store.written.empty());
-  EXPECT_EQ(controller_->Fields().configFileText, "");
-}
-
-TEST_F(DialogFlows, OkWritesTheSevenKeysInOrderAndAnUnselectedListAsMinusOne) {
-  MemoryStore store;
-  store.ints["ComPort"] = 19;  // selects no entry
-  store.ints["Baudrate"] = 2;
-  controller_ = std::make_unique<DialogController>(view_, images_.Path());
-  LoadSettings(store, controller_->Fields());
-  controller_->OnOpen();
-  EXPECT_EQ(view_.controls.portIndex, 19);  // the window shows no selection for it
-  view_.controls.portIndex = -1;            // ... and reads none back
-  ASSERT_TRUE(controller_->OnOk());
-  SaveSettings(store, controller_->Fields());
-  const std::vector<std::string> order = {"Baudrate", "ComPort", "VantaIP",   "Subnet",
-                                          "Gateway",  "HostIP",  "ConfigFile"};
-  EXPECT_EQ(store.written, order);
-  EXPECT_EQ(store.ints["ComPort"], -1);
-  EXPECT_EQ(store.ints["Baudrate"], 2);
 }
 
 }  // namespace
