@@ -22,7 +22,7 @@ QString KeyPath(const std::string& section, const std::string& key) {
 }
 
 // A file that is not INI text is moved aside before the first write, so the user's old file is
-// kept for inspection instead of being silently merged into a new one.
+// kept to be looked at instead of being silently merged into a new one.
 void SetCorruptFileAside(const QString& path) {
   const QString aside = path + QStringLiteral(".corrupt");
   QFile::remove(aside);
@@ -48,7 +48,7 @@ bool LooksLikeIni(const QByteArray& data) {
 
 enum class FileState { Missing, Good, Unreadable, Corrupt };
 
-FileState Inspect(const QString& path) {
+FileState ExamineFile(const QString& path) {
   const QFileInfo info(path);
   if (!info.exists() && !info.isSymLink()) return FileState::Missing;
   if (!info.isFile()) return FileState::Unreadable;
@@ -79,7 +79,7 @@ QtSettingsStore::QtSettingsStore(std::string filePath)
 int32_t QtSettingsStore::ReadInt(const std::string& section, const std::string& key,
                                  int32_t fallback) {
   const QString path = ToQt(filePath_);
-  if (Inspect(path) != FileState::Good) return fallback;
+  if (ExamineFile(path) != FileState::Good) return fallback;
   QSettings settings(path, QSettings::IniFormat);
   if (settings.status() != QSettings::NoError) return fallback;
   const QVariant value = settings.value(KeyPath(section, key));
@@ -95,7 +95,7 @@ int32_t QtSettingsStore::ReadInt(const std::string& section, const std::string& 
 std::string QtSettingsStore::ReadText(const std::string& section, const std::string& key,
                                       const std::string& fallback) {
   const QString path = ToQt(filePath_);
-  if (Inspect(path) != FileState::Good) return fallback;
+  if (ExamineFile(path) != FileState::Good) return fallback;
   QSettings settings(path, QSettings::IniFormat);
   if (settings.status() != QSettings::NoError) return fallback;
   const QVariant value = settings.value(KeyPath(section, key));
@@ -109,7 +109,7 @@ std::string QtSettingsStore::ReadText(const std::string& section, const std::str
 namespace {
 
 bool WriteValue(const QString& path, const QString& key, const QVariant& value) {
-  const FileState state = Inspect(path);
+  const FileState state = ExamineFile(path);
   if (state == FileState::Unreadable) return false;  // never replace what cannot be read
   if (state == FileState::Corrupt) SetCorruptFileAside(path);
   QSettings settings(path, QSettings::IniFormat);

@@ -351,7 +351,7 @@ TEST_F(MainDialogTest, F1AndTheContextMenuShowTheAboutBox) {
   Show();
   QString title, board, version;
   QSize size;
-  auto inspectAndClose = [&](QWidget* box) {
+  auto checkAndClose = [&](QWidget* box) {
     title = box->windowTitle();
     size = box->size();
     if (auto* about = qobject_cast<CAboutDlg*>(box)) {
@@ -360,7 +360,7 @@ TEST_F(MainDialogTest, F1AndTheContextMenuShowTheAboutBox) {
     }
     QTest::keyClick(box, Qt::Key_Escape);
   };
-  test::WhenModal(inspectAndClose);
+  test::WhenModal(checkAndClose);
   QTest::keyClick(dialog_.get(), Qt::Key_F1);
   EXPECT_EQ(title, "About vantaLink Setup");
   EXPECT_EQ(board, "PPC4xx");
@@ -379,7 +379,7 @@ TEST_F(MainDialogTest, F1AndTheContextMenuShowTheAboutBox) {
       if (a->text() == "&About vantaLink Setup...") about = a;
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->data().toInt(), kCommandAbout);
-    test::WhenModal(inspectAndClose, dialog_.get());
+    test::WhenModal(checkAndClose, dialog_.get());
     menu->setActiveAction(about);
     QTest::keyClick(menu, Qt::Key_Return);
   });
