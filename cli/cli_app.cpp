@@ -67,6 +67,7 @@ Commands BuildApp(CLI::App& app, Options& o) {
 
   app.add_option("-p,--port", o.ports,
                  "a probe's port: COMn or a device path; repeat it for several probes")
+      ->allow_extra_args(false)  // one port an occurrence, so "--port COM1 ADDR COUNT" parses
       ->option_text("COMn|DEVICE");
   app.add_option("--ports", o.portList, "several ports at once, separated by commas")
       ->option_text("COM1,COM2,...");

@@ -375,8 +375,9 @@ TEST_F(CliRun, ReadMemoryDumpsWhatTheFlashHolds) {
   }
   EXPECT_FALSE(probe.InFirmwareMode());  // --stay-in-loader
 
+  // A port given before the positional arguments takes one value and leaves them alone.
   run = RunCliWith(
-      {"read-memory", "0x01010000", "20", "--port", probe.DevicePath(), "--stay-in-loader"});
+      {"read-memory", "--port", probe.DevicePath(), "0x01010000", "20", "--stay-in-loader"});
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out.substr(0, 60),
             FormatHexDump(0x01010000, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 20))
