@@ -123,7 +123,7 @@ TEST_F(PtyPort, ReadTimeOutNeverEndsEarly) {
     EXPECT_EQ(port->ReadByte(byte, timeout), LINK_E_TIMEOUT);
     const int64_t elapsed = MsSince(start);
     EXPECT_GE(elapsed, static_cast<int64_t>(timeout)) << timeout;
-    EXPECT_LT(elapsed, timeout + 200) << timeout;
+    EXPECT_LT(elapsed, timeout + 500) << timeout;  // generous: the machine may be busy
   }
 }
 
@@ -180,7 +180,7 @@ TEST_F(PtyPort, WriteThatCannotGoOutFailsAfterItsTimeOut) {
   EXPECT_EQ(port->WriteBlock(bytes, sizeof bytes), LINK_E_WRITE);
   const int64_t elapsed = MsSince(start);
   EXPECT_GE(elapsed, 200);  // 10 ms per byte plus 100 ms
-  EXPECT_LT(elapsed, 1000);
+  EXPECT_LT(elapsed, 1500);
 
   ASSERT_EQ(tcflow(slave, TCOON), 0);
   tcflush(master, TCIFLUSH);
