@@ -162,7 +162,11 @@ void DialogController::OnErase() {
 }
 
 void DialogController::OnTransmit() {
-  if (!ExchangeData(view_, fields_, Exchange::Save)) return;
+  TransmitWithReport(nullptr);
+}
+
+std::optional<ResultCode> DialogController::TransmitWithReport(TransmitReport* report) {
+  if (!ExchangeData(view_, fields_, Exchange::Save)) return std::nullopt;
 
   WaitCursor wait(view_);
   view_.SetStatus("Writing setup data ....");
@@ -172,15 +176,16 @@ void DialogController::OnTransmit() {
   texts.gatewayText = fields_.gatewayText;
   texts.configHostText = fields_.configHostText;
   texts.configFileText = fields_.configFileText;
-  const ResultCode result = TransmitSetup(*link_, texts);
+  const ResultCode result = TransmitSetup(*link_, texts, report);
   wait.End();
 
   if (result == RESULT_OK) {
     view_.SetStatus("Writing setup data passed");
-    return;
+    return result;
   }
   view_.SetStatus("Writing setup data failed!");
   view_.ShowMessage("Transfer failed!", "Error", MessageIcon::Exclamation, MessageButtons::Ok);
+  return result;
 }
 
 }  // namespace vanta

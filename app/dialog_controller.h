@@ -2,9 +2,11 @@
 // The main dialog's behaviour without a toolkit: it owns the fields and the link and runs every
 // button's flow against a DialogView. The Qt window, the command line and the tests drive it.
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/link_session.h"
+#include "setup/setup_block.h"
 #include "update/dialog_view.h"
 #include "update/firmware.h"
 #include "update/update_flows.h"
@@ -36,6 +38,9 @@ class DialogController {
   void OnUpdate();
   void OnErase();
   void OnTransmit();
+  // The Transmit button for callers that report the outcome: nothing when the save exchange
+  // refused the form (nothing sent), else TransmitSetup's code; report is filled on success.
+  std::optional<ResultCode> TransmitWithReport(TransmitReport* report);
 
  private:
   void LeaveProbe();

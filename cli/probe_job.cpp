@@ -340,29 +340,22 @@ class Job {
     After(controller, passed);
   }
 
-  // The Transmit button's steps, run here rather than through the controller so the command line
-  // learns the result code and what was written for its summary.
+  // The Transmit button; the controller hands back the code and what was written for the summary.
   void Transmit(DialogController& controller) {
-    DialogFields& fields = controller.Fields();
-    if (!ExchangeData(view_, fields, Exchange::Save)) {
+    const DialogFields& fields = controller.Fields();
+    TransmitReport report;
+    const std::optional<ResultCode> outcome = controller.TransmitWithReport(&report);
+    if (!outcome) {
       ExitStatus status = EXIT_USAGE;
       std::string text = "Invalid IP address!";
       FirstClassifiedMessage(view_, status, text);
       Fail(result_, status, text);
       return;
     }
-    SetupTexts texts{fields.probeIpText, fields.subnetMaskText, fields.gatewayText,
-                     fields.configHostText, fields.configFileText};
-    TransmitReport report;
-    ResultCode code;
-    {
-      WaitCursor wait(view_);
-      view_.SetStatus("Writing setup data ....");
-      code = TransmitSetup(controller.Link(), texts, &report);
-    }
+    const ResultCode code = *outcome;
+    const SetupTexts texts{fields.probeIpText, fields.subnetMaskText, fields.gatewayText,
+                           fields.configHostText, fields.configFileText};
     if (code != RESULT_OK) {
-      view_.SetStatus("Writing setup data failed!");
-      view_.ShowMessage("Transfer failed!", "Error", MessageIcon::Exclamation, MessageButtons::Ok);
       std::string text = "Transfer failed!";
       if (code == SETUP_E_CONFIG_FILE) {
         text += " Cannot use the configuration file '" + texts.configFileText +
@@ -381,7 +374,6 @@ class Job {
       Fail(result_, status == EXIT_CONNECT ? EXIT_COMM : status, text);
       return;
     }
-    view_.SetStatus("Writing setup data passed");
     nlohmann::json& details = result_.details;
     details["setupBlock"] = {{"address", Hex32(SETUP_SECTOR)}, {"bytes", kSetupBlockSize}};
     details["probeIp"] = texts.probeIpText;
