@@ -20,7 +20,7 @@ struct LoaderReply {
 };
 
 struct LoaderIdentity {
-  uint16_t loaderVersion = 0x0102;
+  uint16_t loaderVersion = 102;  // shown as 1.02
   std::string serialNumber = "12345678";
   uint8_t logicDeviceType = 19;
 };

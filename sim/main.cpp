@@ -36,7 +36,7 @@ bool ParseNumber(const std::string& text, uint64_t& value) {
 struct Settings {
   int com = -1;
   std::string serial = "12345678";
-  std::string loaderVersion = "0x0102";
+  std::string loaderVersion = "102";
   int firmwareVersion = -1;
   int logicVersion = -1;
   int deviceType = 19;
@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
         return v.size() == 8 || v.size() == 10 ? std::string() : "must have 8 or 10 characters";
       })
       ->capture_default_str();
-  app.add_option("--loader-version", s.loaderVersion, "Loader version word (e.g. 0x0102)")
+  app.add_option("--loader-version", s.loaderVersion,
+                 "Loader version word (default 102, shown as 1.02)")
       ->capture_default_str();
   app.add_option("--firmware-version", s.firmwareVersion,
                  "Install a firmware image of this version (1..255): 0x16nn behind the marker")

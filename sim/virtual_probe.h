@@ -15,10 +15,10 @@ inline constexpr uint32_t kFlashBase = 0x01000000;
 inline constexpr uint32_t kFlashSize = 0x00100000;  // 1 MiB NOR
 
 struct ProbeOptions {
-  uint32_t startSpeed = 9600;  // the loader's line speed after reset
-  uint32_t topSpeed = 115200;  // highest speed it agrees to in LINK_SET_SPEED
-  uint32_t answerSpeed = 0;    // speed named in the LINK_SET_SPEED reply; 0 = asked, capped
-  uint16_t loaderVersion = 0x0102;
+  uint32_t startSpeed = 9600;    // the loader's line speed after reset
+  uint32_t topSpeed = 115200;    // highest speed it agrees to in LINK_SET_SPEED
+  uint32_t answerSpeed = 0;      // speed named in the LINK_SET_SPEED reply; 0 = asked, capped
+  uint16_t loaderVersion = 102;  // shown as 1.02
   std::string serialNumber = "12345678";  // 8 or 10 characters
   uint8_t logicDeviceType = 19;
   bool linePacing = false;        // bytes take 10 bit times at the line speed

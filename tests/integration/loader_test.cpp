@@ -44,7 +44,7 @@ TEST_F(LoaderOverPty, IdentityWithBothVersionsCorrected) {
   probe->InstallLogicVersion(123);
   DeviceIdentity identity;
   ASSERT_EQ(ReadIdentity(link, identity), RESULT_OK);
-  EXPECT_EQ(identity.loaderVersion, 0x0102);
+  EXPECT_EQ(identity.loaderVersion, 102);
   EXPECT_EQ(identity.firmwareVersion, 7);
   EXPECT_EQ(identity.logicVersion, 123);
   EXPECT_EQ(identity.serialNumber, "12345678");
@@ -76,7 +76,7 @@ TEST_F(LoaderOverPty, ProbeRunningItsFirmwareIsNotInTheLoader) {
   link.CloseLink();
   ASSERT_EQ(link.OpenLink(probe->DevicePath(), 57600), RESULT_OK);
   EXPECT_EQ(ReadIdentity(link, identity), RESULT_OK);
-  EXPECT_EQ(identity.loaderVersion, 0x0102);
+  EXPECT_EQ(identity.loaderVersion, 102);
 }
 
 TEST_F(LoaderOverPty, ProgramWithoutEraseIsCaughtByReadBack) {
