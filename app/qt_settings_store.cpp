@@ -61,18 +61,6 @@ FileState ExamineFile(const QString& path) {
 
 }  // namespace
 
-std::string SettingsFilePath() {
-  std::string base;
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home != nullptr ? home : "") + "/.config";
-  }
-  return base + "/" + kSettingsOrganisation + "/" + kSettingsApplication + ".conf";
-}
-
 QtSettingsStore::QtSettingsStore(std::string filePath)
     : filePath_(filePath.empty() ? SettingsFilePath() : std::move(filePath)) {}
 

@@ -6,10 +6,6 @@
 
 namespace vanta {
 
-// $XDG_CONFIG_HOME/Norvane/vantaLink.conf, or ~/.config/Norvane/vantaLink.conf when the
-// variable is unset or not an absolute path. Read from the environment at every call.
-std::string SettingsFilePath();
-
 class QtSettingsStore : public SettingsStore {
  public:
   // filePath "" means SettingsFilePath() at construction.

@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "platform/files.h"
+
 namespace vanta {
 
 namespace {
@@ -10,6 +12,10 @@ constexpr const char* kDefaultGateway = "255.255.255.255";
 constexpr const char* kDefaultHostIp = "111.111.111.111";
 
 }  // namespace
+
+std::string SettingsFilePath() {
+  return UserConfigDirectory() + "/" + kSettingsOrganisation + "/" + kSettingsApplication + ".conf";
+}
 
 void LoadSettings(SettingsStore& store, DialogFields& fields) {
   const std::string section = kSettingsSection;

@@ -24,6 +24,10 @@ class SettingsStore {
                          const std::string& value) = 0;
 };
 
+// The store's file: UserConfigDirectory() + "/Norvane/vantaLink.conf", taken from the
+// environment at every call. The window keeps it with QSettings; the command line reads it too.
+std::string SettingsFilePath();
+
 // Reads "Baudrate", "ComPort", "VantaIP", "Subnet", "Gateway", "HostIP", "ConfigFile" in that
 // order into the fields, each with its default.
 void LoadSettings(SettingsStore& store, DialogFields& fields);

@@ -132,18 +132,6 @@ IniData ParseIni(const std::string& text) {
   return data;
 }
 
-std::string SettingsFilePath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home != nullptr ? home : "") + "/.config";
-  }
-  return base + "/" + kSettingsOrganisation + "/" + kSettingsApplication + ".conf";
-}
-
 StoredSettings ReadStoredSettings(const std::string& path) {
   StoredSettings settings;
   std::ifstream file(path.empty() ? SettingsFilePath() : path, std::ios::binary);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "app/settings.h"
+
 namespace vanta::cli {
 
 // Section name -> key -> value, names and values decoded.
@@ -15,9 +17,6 @@ using IniData = std::map<std::string, std::map<std::string, std::string>>;
 // quoted values with backslash escapes (\" \\ \n \t \xHHHH), "@@" and "@String(...)" forms; a
 // comma outside quotes starts a list, of which the first element is kept.
 IniData ParseIni(const std::string& text);
-
-// $XDG_CONFIG_HOME (or ~/.config) + "/Norvane/vantaLink.conf".
-std::string SettingsFilePath();
 
 // The seven persisted values as far as the store holds them; missing ones stay empty.
 struct StoredSettings {

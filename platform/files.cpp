@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <limits.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace vanta {
 
@@ -13,6 +15,18 @@ std::string ProgramPath() {
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (n <= 0) return {};
   return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string UserConfigDirectory() {
+  // XDG only counts an absolute path; anything else falls back to ~/.config.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config";
+  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
+    return std::string(entry->pw_dir) + "/.config";
+  }
+  return "/tmp/.config";
 }
 
 std::string ProgramDirectory() {
@@ -46,7 +60,9 @@ std::vector<std::string> ListDirectory(const std::string& dir, const std::string
   return names;
 }
 
-TextFile::~TextFile() { Close(); }
+TextFile::~TextFile() {
+  Close();
+}
 
 bool TextFile::Open(const std::string& path) {
   Close();

@@ -11,6 +11,10 @@ namespace vanta {
 // Full path of the running executable (/proc/self/exe), or "" when it cannot be found.
 std::string ProgramPath();
 
+// The per-user configuration directory without a trailing '/': $XDG_CONFIG_HOME when it is an
+// absolute path, else ~/.config (the home directory from $HOME or the password database).
+std::string UserConfigDirectory();
+
 // Directory of the running executable with a trailing '/', or "./" when it cannot be found.
 std::string ProgramDirectory();
 

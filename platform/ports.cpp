@@ -9,20 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/files.h"
+
 namespace vanta {
 namespace {
-
-std::string ConfigHome() {
-  // XDG only counts an absolute path; anything else falls back to ~/.config.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config";
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    return std::string(entry->pw_dir) + "/.config";
-  }
-  return "/tmp/.config";
-}
 
 std::string LinkPath(int comNumber) {
   return PortLinkDirectory() + "COM" + std::to_string(comNumber);
@@ -56,7 +46,7 @@ bool MakeDirectories(const std::string& path, std::string& error) {
 }  // namespace
 
 std::string PortLinkDirectory() {
-  return ConfigHome() + "/Norvane/ports/";
+  return UserConfigDirectory() + "/Norvane/ports/";
 }
 
 int ComNumber(const std::string& name) {
