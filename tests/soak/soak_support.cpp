@@ -1,0 +1,142 @@
+#include "tests/soak/soak_support.h"
+
+#include <cstdio>
+
+namespace vanta::soak {
+
+FaultyPort::FaultyPort(std::unique_ptr<SerialPort> inner, uint32_t seed)
+    : inner_(std::move(inner)), rng_(seed) {}
+
+ResultCode FaultyPort::WriteBlock(const uint8_t* data, size_t count) {
+  const double rate = corruptRate_;
+  if (rate <= 0) return inner_->WriteBlock(data, count);
+  std::vector<uint8_t> bytes(data, data + count);
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  for (uint8_t& b : bytes) {
+    if (chance(rng_) < rate) {
+      b ^= static_cast<uint8_t>(1 + rng_() % 255);
+      ++corrupted_;
+    }
+  }
+  return inner_->WriteBlock(bytes.data(), bytes.size());
+}
+
+void BudgetObserver::Start(uint32_t speed) {
+  speed_ = speed != 0 ? speed : 9600;
+  budgetMs_ = 0;
+}
+
+uint32_t BudgetObserver::CommandExtraMs(uint8_t code) {
+  switch (code) {
+    case 100:  // identify
+      return 1000;
+    case 101:  // read memory
+      return 10;
+    case 103:  // erase sector
+      return 10000;
+    case 104:  // program
+      return 1000;
+    case 108:  // logic program row
+    case 110:  // logic program UES
+      return 300;
+    case 112:  // logic erase
+      return 600;
+    case 113:  // start firmware
+      return 200;
+    case 114:  // enter loader, and the wait for a firmware that answered 'r' to restart
+      return 10 + 1000;
+    default:  // logic access, device type, read row, read UES
+      return 100;
+  }
+}
+
+void BudgetObserver::FrameSent(const uint8_t* payload, size_t count) {
+  constexpr int64_t kWriteMs = 20;
+  constexpr int64_t kControlReplyMs = 200;
+  int64_t attemptMs = kControlReplyMs;
+  if (count >= 3 && (payload[0] & 0x10) != 0) {
+    const uint64_t requestBytes = count - 2;
+    attemptMs = static_cast<int64_t>((requestBytes + 1502) * 10000 / speed_) +
+                CommandExtraMs(payload[2]) + 200;
+  }
+  budgetMs_ += 2 * attemptMs + kWriteMs;
+  if (trace_) {
+    std::fprintf(stderr, "sent %zu bytes, command %u, budget now %lld ms\n", count,
+                 count >= 3 ? payload[2] : 0u, static_cast<long long>(budgetMs_.load()));
+  }
+}
+
+void BudgetObserver::FrameReceived(const uint8_t* payload, int32_t result) {
+  if (!trace_) return;
+  if (result < 0) {
+    std::fprintf(stderr, "  received: result %d\n", result);
+  } else {
+    std::fprintf(stderr, "  received %d bytes: %02X %02X %02X\n", result,
+                 result > 0 ? payload[0] : 0, result > 1 ? payload[1] : 0,
+                 result > 2 ? payload[2] : 0);
+  }
+}
+
+void BudgetObserver::SpeedChanged(uint32_t bitsPerSecond, ResultCode result) {
+  constexpr int64_t kSettleMs = 300;
+  if (trace_) std::fprintf(stderr, "speed %u: %d\n", bitsPerSecond, result);
+  if (bitsPerSecond != 0) speed_ = bitsPerSecond;
+  budgetMs_ += kSettleMs;
+}
+
+namespace {
+
+uint32_t Quad(const std::string& text) {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (std::sscanf(text.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) != 4) return 0xFFFFFFFF;
+  return (a << 24) | (b << 16) | (c << 8) | d;
+}
+
+void PutBigEndian(std::vector<uint8_t>& out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+}  // namespace
+
+std::vector<uint8_t> ExpectedSetupBlock(const std::string& serial, const SetupFieldsText& texts) {
+  std::vector<uint8_t> block = {0x0A, 0x4F, 0x19};
+  for (size_t k = 0; k < 3; ++k) {
+    const unsigned high = static_cast<uint8_t>(serial[2 * k]) - 0x30u;
+    const unsigned low = static_cast<uint8_t>(serial[2 * k + 1]) - 0x30u;
+    block.push_back(static_cast<uint8_t>(16 * high + low));
+  }
+  block.push_back(0xFF);
+  block.push_back(0xFF);
+  PutBigEndian(block, Quad(texts.probeIp));
+  PutBigEndian(block, Quad(texts.subnetMask));
+  PutBigEndian(block, Quad(texts.gateway));
+  PutBigEndian(block, Quad(texts.configHost));
+  block.insert(
+      block.end(), texts.configFile.begin(),
+      texts.configFile.begin() + static_cast<long>(std::min<size_t>(texts.configFile.size(), 79)));
+  block.resize(104, 0x00);
+  return block;
+}
+
+std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
+  std::vector<uint8_t> bytes(count);
+  for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>((i * 7 + seed) % 251);
+  return bytes;
+}
+
+std::string UesBits(const std::string& text) {
+  std::string bits;
+  for (size_t i = 0; i < 15; ++i) {
+    const unsigned code = i < text.size() ? static_cast<uint8_t>(text[i]) : 0u;
+    for (int bit = 7; bit >= 0; --bit) bits.push_back((code >> bit) & 1u ? '1' : '0');
+  }
+  return bits;
+}
+
+std::string ThreeDigits(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%03u", value % 1000);
+  return text;
+}
+
+}  // namespace vanta::soak
