@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -160,6 +161,8 @@ struct VirtualProbe::Impl {
   void ProcessInput(Nanos now);
   void PumpOutput(Nanos now);
   Nanos NextDeadline(Nanos now) const;
+  // When the last byte now queued either way is due (0 when both queues are empty).
+  Nanos LastDeadline() const;
   void HandleFrame(const std::vector<uint8_t>& payload, Nanos now);
   void HandleLinkControl(const std::vector<uint8_t>& payload, bool quiet, Nanos now);
   void HandleLoaderRequest(const std::vector<uint8_t>& payload, bool quiet, Nanos now);
@@ -397,6 +400,9 @@ void VirtualProbe::Impl::DoHangUp() {
 }
 
 void VirtualProbe::Impl::Serve() {
+  // The paced line's wake-ups are due to the microsecond; the default 50 us timer slack would
+  // be added to every request's and every reply's end.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
   while (!stopping) {
     if (hangUpRequested.exchange(false)) DoHangUp();
     if (faults.hangUpAfterBytes.load() == 0) {
@@ -421,9 +427,14 @@ void VirtualProbe::Impl::Serve() {
     pollfd fds[2] = {{wakeFd, POLLIN, 0}, {gone ? -1 : pty.master, 0, 0}};
     if (!gone) fds[1].events = static_cast<short>(POLLIN | (pendingWrite.empty() ? 0 : POLLOUT));
     // Whole milliseconds, rounded up: a paced line catches up on every wake-up, so the grain
-    // only bunches bytes together and never slows the line down.
-    const int waitMs = static_cast<int>((wait + 999'999) / 1'000'000);
-    const int ready = poll(fds, 2, waitMs);
+    // only bunches bytes together. Only the moment the last queued byte is due is kept exactly:
+    // rounded up, it would add up to a millisecond to the end of every request and every reply,
+    // which a stop-and-wait link pays on each transaction.
+    Nanos sleep = (wait + 999'999) / 1'000'000 * 1'000'000;
+    if (!gone) sleep = std::min(sleep, std::max<Nanos>(LastDeadline() - now, wait));
+    timespec timeout{static_cast<time_t>(sleep / 1'000'000'000),
+                     static_cast<long>(sleep % 1'000'000'000)};
+    const int ready = ppoll(fds, 2, &timeout, nullptr);
     if (ready < 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t count;
@@ -431,6 +442,20 @@ void VirtualProbe::Impl::Serve() {
     }
     if (!gone && (fds[1].revents & POLLIN)) ReadLine(Now());
   }
+}
+
+Nanos VirtualProbe::Impl::LastDeadline() const {
+  Nanos last = 0;
+  if (!inQueue.empty()) last = std::max(inQueue.back().readyAt, busyUntil);
+  if (!outQueue.empty()) {
+    Nanos at = outQueue.back().notBefore;
+    if (options.linePacing) {
+      const Nanos firstAt = std::max(outQueue.front().notBefore, outLineFreeAt);
+      at = std::max(at, firstAt + static_cast<Nanos>(outQueue.size() - 1) * ByteTime(lineSpeed));
+    }
+    last = std::max(last, at);
+  }
+  return last;
 }
 
 Nanos VirtualProbe::Impl::NextDeadline(Nanos now) const {
