@@ -23,8 +23,14 @@ std::string UserConfigDirectory() {
   if (xdg != nullptr && xdg[0] == '/') return xdg;
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config";
-  if (const passwd* entry = getpwuid(getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-    return std::string(entry->pw_dir) + "/.config";
+  // The reentrant lookup: ports are resolved on several threads when the command line serves
+  // several probes.
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+      entry.pw_dir != nullptr) {
+    return std::string(entry.pw_dir) + "/.config";
   }
   return "/tmp/.config";
 }

@@ -18,6 +18,13 @@ std::string LinkPath(int comNumber) {
   return PortLinkDirectory() + "COM" + std::to_string(comNumber);
 }
 
+// The text of an errno value. strerror's buffer is shared by all threads, and the command line
+// runs one thread per probe.
+std::string ErrorText(int error) {
+  char buffer[256];
+  return strerror_r(error, buffer, sizeof buffer);
+}
+
 // readlink's target, or "" when path is no symbolic link.
 std::string LinkTarget(const std::string& path) {
   char buffer[PATH_MAX];
@@ -34,7 +41,7 @@ bool MakeDirectories(const std::string& path, std::string& error) {
     const size_t end = slash == std::string::npos ? path.size() : slash;
     partial = path.substr(0, end);
     if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
-      error = "Cannot create the directory " + partial + ": " + std::strerror(errno);
+      error = "Cannot create the directory " + partial + ": " + ErrorText(errno);
       return false;
     }
     if (slash == std::string::npos) break;
@@ -65,7 +72,7 @@ int ComNumber(const std::string& name) {
 std::string ResolvePortDevice(const std::string& name) {
   const int number = ComNumber(name);
   if (number < 0) return name;
-  const std::string link = LinkPath(number);
+  std::string link = LinkPath(number);  // not const: returned by move
   struct stat info {};
   if (lstat(link.c_str(), &info) == 0) {
     // Show where the link leads; a relative target is relative to the link's directory.
@@ -89,7 +96,7 @@ bool MapPort(int comNumber, const std::string& device, std::string& error) {
   if (target[0] != '/') {
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr) {
-      error = "Cannot tell the current directory: " + std::string(std::strerror(errno));
+      error = "Cannot tell the current directory: " + ErrorText(errno);
       return false;
     }
     target = std::string(cwd) + "/" + target;
@@ -101,11 +108,11 @@ bool MapPort(int comNumber, const std::string& device, std::string& error) {
   const std::string temporary = link + ".new" + std::to_string(getpid());
   unlink(temporary.c_str());
   if (symlink(target.c_str(), temporary.c_str()) != 0) {
-    error = "Cannot create the link " + link + ": " + std::strerror(errno);
+    error = "Cannot create the link " + link + ": " + ErrorText(errno);
     return false;
   }
   if (rename(temporary.c_str(), link.c_str()) != 0) {
-    error = "Cannot create the link " + link + ": " + std::strerror(errno);
+    error = "Cannot create the link " + link + ": " + ErrorText(errno);
     unlink(temporary.c_str());
     return false;
   }

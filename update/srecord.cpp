@@ -35,7 +35,7 @@ int ParseSRecord(std::string line, uint32_t& address, uint8_t* data) {
   const unsigned count = HexByte(at(p + 2), at(p + 3));
 
   // The single line-end character is part of the length, so a last line without one fails too.
-  if (line.size() != p + 5 + 2 * count) return -1;
+  if (line.size() != p + 5 + 2 * size_t{count}) return -1;
 
   unsigned addressSize = 0;
   switch (type) {
