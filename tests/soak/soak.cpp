@@ -34,7 +34,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 enum class Flow { Connect, Update, Erase, Transmit };
-enum class Fault { Clean, Corrupt, Drop, Noise, Silent, HangUp, Status, RequestCorrupt, BadWrite };
+enum class Fault {
+  Clean,
+  Corrupt,
+  Drop,
+  Noise,
+  Silent,
+  HangUp,
+  Status,
+  BadReply,
+  RequestCorrupt,
+  SlowProbe,
+  BadWrite
+};
 
 const char* FlowName(Flow flow) {
   switch (flow) {
@@ -63,7 +75,7 @@ std::string RateText(double rate) {
   return text;
 }
 
-std::vector<Scenario> AllScenarios(bool requestFaults) {
+std::vector<Scenario> AllScenarios(bool requestFaults, bool slowProbe) {
   std::vector<Scenario> list;
   const double rates[] = {0.001, 0.01, 0.05};
   for (Flow flow : {Flow::Connect, Flow::Update, Flow::Erase, Flow::Transmit}) {
@@ -79,6 +91,11 @@ std::vector<Scenario> AllScenarios(bool requestFaults) {
     list.push_back({flow, Fault::HangUp, 0, base + "/hang-up-after-N"});
     // Connect erases and programs nothing.
     if (flow != Flow::Connect) list.push_back({flow, Fault::Status, 0, base + "/status-failure"});
+    list.push_back({flow, Fault::BadReply, 0, base + "/bad-reply"});
+    // Busy times around the tool's own time-outs; Connect waits for no operation.
+    if (slowProbe && flow != Flow::Connect) {
+      list.push_back({flow, Fault::SlowProbe, 0, base + "/slow-probe"});
+    }
     if (requestFaults) {
       for (double rate : rates) {
         list.push_back(
@@ -287,6 +304,51 @@ void ArmFaults(Run& run, const FlowSize& size) {
     case Fault::RequestCorrupt:
       run.port->SetCorruptRate(s.rate);
       break;
+    case Fault::BadReply: {
+      // One of the flow's commands answered with a wrong length or a wrong echo, or the next
+      // replies with a header length that disagrees with the frame.
+      static const std::vector<uint8_t> kCommands[4] = {
+          {LDR_ENTER_LOADER, LDR_IDENTIFY},
+          {LDR_ERASE_SECTOR, LDR_PROGRAM, LDR_LOGIC_ACCESS, LDR_LOGIC_DEVICE_TYPE, LDR_LOGIC_ERASE,
+           LDR_LOGIC_PROGRAM_ROW, LDR_LOGIC_PROGRAM_UES, LDR_LOGIC_READ_ROW, LDR_LOGIC_READ_UES,
+           LDR_ENTER_LOADER, LDR_IDENTIFY},
+          {LDR_LOGIC_ACCESS, LDR_LOGIC_DEVICE_TYPE, LDR_LOGIC_ERASE, LDR_ERASE_SECTOR},
+          {LDR_ENTER_LOADER, LDR_IDENTIFY, LDR_ERASE_SECTOR, LDR_PROGRAM, LDR_READ_MEMORY}};
+      const std::vector<uint8_t>& commands = kCommands[static_cast<int>(s.flow)];
+      const uint8_t code = commands[run.Pick(static_cast<uint32_t>(commands.size()))];
+      const int which = static_cast<int>(run.Pick(3));
+      if (which == 0) {
+        knobs.wrongLengthCommand = code;
+        knobs.wrongLengthDelta = run.Pick(2) ? 1 : -1;
+      }
+      if (which == 1) knobs.wrongEchoCommand = code;
+      if (which == 2) knobs.wrongHeaderLengthOnce = static_cast<int32_t>(1 + run.Pick(3));
+      break;
+    }
+    case Fault::SlowProbe: {
+      // One kind of operation takes 0.8 to 1.2 times the tool's time-out for it at 115200 bit/s
+      // (line time of the request and a largest reply, the command's own time, 200 ms).
+      const double factor = 0.8 + 0.4 * static_cast<double>(run.Pick(1001)) / 1000.0;
+      auto around = [factor](uint32_t requestBytes, uint32_t extraMs) {
+        return static_cast<uint32_t>(factor *
+                                     ((requestBytes + 1502) * 10000 / 115200 + extraMs + 200));
+      };
+      switch (run.Pick(4)) {
+        case 0:
+          knobs.eraseSectorBusyMs = around(5, 10000);
+          break;
+        case 1:
+          knobs.programBusyMs = around(39, 1000);
+          break;
+        case 2:
+          knobs.logicEraseBusyMs = around(1, 600);
+          break;
+        default:
+          knobs.logicRowBusyMs = around(242, 300);
+          break;
+      }
+      break;
+    }
     case Fault::BadWrite:  // within the first writes of both the per-record and the merged run
       knobs.corruptProgramWrite = static_cast<int32_t>(run.Pick(4));
       break;
@@ -317,6 +379,42 @@ void ArmFaults(Run& run, const FlowSize& size) {
   }
 }
 
+// The knobs a run set, for its finding line ("failEraseSector=0x1040000 silentFromCommand=7").
+std::string DescribeFaults(Run& run) {
+  const sim::FaultKnobs& k = run.probe->Faults();
+  std::string text;
+  char item[64];
+  auto add = [&text, &item](bool set, const char* format, auto value) {
+    if (!set) return;
+    std::snprintf(item, sizeof item, format, value);
+    text += text.empty() ? "" : " ";
+    text += item;
+  };
+  add(k.corruptRate > 0, "corruptRate=%g", k.corruptRate.load());
+  add(k.dropRate > 0, "dropRate=%g", k.dropRate.load());
+  add(k.insertRate > 0, "insertRate=%g", k.insertRate.load());
+  add(k.noiseBeforeFrame > 0, "noiseBeforeFrame=%u", k.noiseBeforeFrame.load());
+  add(k.silentFromCommand >= 0, "silentFromCommand=%d", k.silentFromCommand.load());
+  add(k.hangUpAfterBytes >= 0, "hangUpAfterBytes=%d", k.hangUpAfterBytes.load());
+  add(k.wrongLengthCommand >= 0, "wrongLengthCommand=%d", k.wrongLengthCommand.load());
+  add(k.wrongLengthCommand >= 0, "wrongLengthDelta=%d", k.wrongLengthDelta.load());
+  add(k.wrongEchoCommand >= 0, "wrongEchoCommand=%d", k.wrongEchoCommand.load());
+  add(k.wrongHeaderLengthOnce > 0, "wrongHeaderLengthOnce=%d", k.wrongHeaderLengthOnce.load());
+  add(k.failEraseSector >= 0, "failEraseSector=0x%llx",
+      static_cast<unsigned long long>(k.failEraseSector.load()));
+  add(k.failProgramSector >= 0, "failProgramSector=0x%llx",
+      static_cast<unsigned long long>(k.failProgramSector.load()));
+  add(k.failProgramAfterWrites >= 0, "failProgramAfterWrites=%d", k.failProgramAfterWrites.load());
+  add(k.corruptProgramWrite >= 0, "corruptProgramWrite=%d", k.corruptProgramWrite.load());
+  add(k.failLogicRow >= 0, "failLogicRow=%d", k.failLogicRow.load());
+  add(k.eraseSectorBusyMs > 0, "eraseSectorBusyMs=%u", k.eraseSectorBusyMs.load());
+  add(k.programBusyMs > 0, "programBusyMs=%u", k.programBusyMs.load());
+  add(k.logicEraseBusyMs > 0, "logicEraseBusyMs=%u", k.logicEraseBusyMs.load());
+  add(k.logicRowBusyMs > 0, "logicRowBusyMs=%u", k.logicRowBusyMs.load());
+  if (run.port->CorruptRate() > 0) add(true, "requestCorruptRate=%g", run.port->CorruptRate());
+  return text.empty() ? "no faults" : text;
+}
+
 void DisarmFaults(Run& run) {
   sim::FaultKnobs& knobs = run.probe->Faults();
   knobs.corruptRate = 0;
@@ -330,6 +428,13 @@ void DisarmFaults(Run& run) {
   knobs.failProgramAfterWrites = -1;
   knobs.failLogicRow = -1;
   knobs.corruptProgramWrite = -1;
+  knobs.wrongLengthCommand = -1;
+  knobs.wrongEchoCommand = -1;
+  knobs.wrongHeaderLengthOnce = 0;
+  knobs.eraseSectorBusyMs = 0;
+  knobs.programBusyMs = 0;
+  knobs.logicEraseBusyMs = 0;
+  knobs.logicRowBusyMs = 0;
   run.port->SetCorruptRate(0);
 }
 
@@ -449,7 +554,13 @@ std::string CheckPassed(Run& run) {
     if (id.serialNumber != run.serial) return "serial number shown wrong: " + id.serialNumber;
     if (run.view.controls.serialNumber != run.serial) return "SN label wrong";
   }
-  if (id.firmwareVersion != e.firmwareVersion || id.logicVersion != e.logicVersion) {
+  // An identity reply of a wrong length reads as versions unknown (0): no false claim.
+  const bool unknownAllowed = run.plan.scenario->fault == Fault::BadReply;
+  const bool firmwareOk =
+      id.firmwareVersion == e.firmwareVersion || (unknownAllowed && id.firmwareVersion == 0);
+  const bool logicOk =
+      id.logicVersion == e.logicVersion || (unknownAllowed && id.logicVersion == 0);
+  if (!firmwareOk || !logicOk) {
     return "versions shown " + std::to_string(id.firmwareVersion) + "/" +
            std::to_string(id.logicVersion) + ", probe holds " + std::to_string(e.firmwareVersion) +
            "/" + std::to_string(e.logicVersion);
@@ -552,6 +663,7 @@ RunResult ExecuteRun(const RunPlan& plan, const Fixture& fixture, std::atomic<in
   run->rowsBefore = run->probe->LogicRows();
   run->uesBefore = run->probe->LogicUes();
   ArmFaults(*run, g_flowSize[static_cast<int>(flow)]);
+  const std::string faults = DescribeFaults(*run);
 
   run->budget.Start(run->controller->Link().Speed());
   run->budget.SetTrace(plan.trace);
@@ -585,13 +697,15 @@ RunResult ExecuteRun(const RunPlan& plan, const Fixture& fixture, std::atomic<in
     if (!run->finished) {
       worker.detach();  // run stays allocated for the thread that never returned
       ++stuckRuns;
-      return {Verdict::Hang, "still running after hang-up; last status \"" + last + "\"",
+      return {Verdict::Hang,
+              "[" + faults + "] still running after hang-up; last status \"" + last + "\"",
               result.seconds, result.budgetSeconds};
     }
     worker.join();
     DisarmFaults(*run);
     cleanup();
-    return {Verdict::Hang, "ran past its time-out budget; last status \"" + last + "\"",
+    return {Verdict::Hang,
+            "[" + faults + "] ran past its time-out budget; last status \"" + last + "\"",
             result.seconds, result.budgetSeconds};
   }
   worker.join();
@@ -602,12 +716,13 @@ RunResult ExecuteRun(const RunPlan& plan, const Fixture& fixture, std::atomic<in
     size.bytesIn = run->probe->GetCounters().bytesIn - run->bytesAtArm;
   }
   RunResult verdict = Classify(*run);
+  verdict.detail = "[" + faults + "] " + verdict.detail;
   verdict.seconds = result.seconds;
   verdict.budgetSeconds = result.budgetSeconds;
   if (verdict.verdict != Verdict::Corrupt &&
       result.seconds * 1000 > run->budget.BudgetMs() + 1000) {
-    verdict = {Verdict::Late, "took longer than its time-outs allow", result.seconds,
-               result.budgetSeconds};
+    verdict = {Verdict::Late, "[" + faults + "] took longer than its time-outs allow",
+               result.seconds, result.budgetSeconds};
   }
   cleanup();
   return verdict;
@@ -625,6 +740,7 @@ struct Options {
   std::string only;      // scenario name or prefix ("update/")
   int64_t runSeed = -1;  // one run with exactly this seed
   bool requestFaults = false;
+  bool slowProbe = false;
   bool selfCheck = false;
   bool verbose = false;
   bool trace = false;
@@ -633,10 +749,11 @@ struct Options {
 void Usage() {
   std::puts(
       "usage: vanta7-soak [--short | --long | --runs N] [--jobs N] [--seed S]\n"
-      "                   [--scenario NAME|PREFIX] [--run-seed S] [--request-faults] [-v] "
-      "[--trace]\n"
+      "                   [--scenario TEXT] [--run-seed S] [--request-faults]\n"
+      "                   [--slow-probe] [--self-check] [-v] [--trace]\n"
       "  default 5 runs per scenario (about 3 minutes), --short 2, --long 100;\n"
       "  --request-faults adds corruption of the tool's own requests;\n"
+      "  --slow-probe adds operations that take about as long as the tool waits for them;\n"
       "  --run-seed repeats one run of --scenario exactly (the finding lines print it);\n"
       "  --self-check proves the checks see a probe that stores a wrong bit and says ok.");
 }
@@ -668,6 +785,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.runSeed = static_cast<int64_t>(strtoul(v, nullptr, 0));
     } else if (a == "--request-faults") {
       o.requestFaults = true;
+    } else if (a == "--slow-probe") {
+      o.slowProbe = true;
     } else if (a == "--self-check") {
       o.selfCheck = true;
     } else if (a == "--trace") {
@@ -703,7 +822,8 @@ int Main(int argc, char** argv) {
   }
   // Where a flow's silence or hang-up may fall: the commands and bytes of a clean run.
   std::vector<Scenario> all =
-      AllScenarios(options.requestFaults || options.only.find("request") != std::string::npos);
+      AllScenarios(options.requestFaults || options.only.find("request") != std::string::npos,
+                   options.slowProbe || options.only.find("slow") != std::string::npos);
   if (options.selfCheck) {
     // A probe that answers a write with success but stores one bit wrong: the window's firmware
     // update does not read back, so every run that reports success must be caught here.
@@ -734,7 +854,7 @@ int Main(int argc, char** argv) {
   std::deque<Job> jobs;
   for (size_t i = 0; i < all.size(); ++i) {
     const std::string& name = all[i].name;
-    if (!options.only.empty() && name != options.only && name.rfind(options.only, 0) != 0) continue;
+    if (!options.only.empty() && name.find(options.only) == std::string::npos) continue;
     if (options.runSeed >= 0) {
       jobs.push_back({i, static_cast<uint32_t>(options.runSeed)});
       continue;

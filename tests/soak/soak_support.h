@@ -20,6 +20,7 @@ class FaultyPort : public SerialPort {
  public:
   FaultyPort(std::unique_ptr<SerialPort> inner, uint32_t seed);
   void SetCorruptRate(double rate) { corruptRate_ = rate; }
+  double CorruptRate() const { return corruptRate_; }
   uint64_t CorruptedBytes() const { return corrupted_; }
 
   ResultCode OpenPort(const std::string& device) override { return inner_->OpenPort(device); }
