@@ -254,6 +254,19 @@ bool PrepareProbe(Run& run) {
   return MapPort(run.plan.comNumber, probe.DevicePath(), error);
 }
 
+// Programs a few logic rows over the open link, so that an erase of the logic, or a stray one,
+// shows in the rows as well as in the UES.
+bool ProgramSomeLogicRows(Run& run) {
+  ProbeLink& link = run.controller->Link();
+  std::string row(kFusesPerRow, '1');
+  for (size_t i = 0; i < row.size(); i += 3) row[i] = '0';
+  bool ok = EnterLogicAccess(link) == RESULT_OK;
+  for (int r : {0, 77, kFuseRows - 1}) {
+    ok = ok && ProgramLogicRow(link, static_cast<uint8_t>(r), row) == RESULT_OK;
+  }
+  return LeaveLogicAccess(link) == RESULT_OK && ok;
+}
+
 void OpenController(Run& run) {
   auto port = std::make_unique<FaultyPort>(MakePosixSerialPort(), run.plan.seed ^ 0x9E3779B9u);
   run.port = port.get();
@@ -657,6 +670,10 @@ RunResult ExecuteRun(const RunPlan& plan, const Fixture& fixture, std::atomic<in
     if (run->view.status != ClosingTexts(Flow::Connect).passed) {
       cleanup();
       return {Verdict::SetupError, "clean connect failed: " + run->view.status};
+    }
+    if (!ProgramSomeLogicRows(*run)) {
+      cleanup();
+      return {Verdict::SetupError, "the logic rows could not be prepared"};
     }
   }
   run->flashBefore = run->probe->ReadFlash(sim::kFlashBase, sim::kFlashSize);
