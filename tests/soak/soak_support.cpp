@@ -1,6 +1,9 @@
 #include "tests/soak/soak_support.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 namespace vanta::soak {
 
@@ -21,16 +24,61 @@ ResultCode FaultyPort::WriteBlock(const uint8_t* data, size_t count) {
   return inner_->WriteBlock(bytes.data(), bytes.size());
 }
 
-void BudgetObserver::Start(uint32_t speed) {
-  speed_ = speed != 0 ? speed : 9600;
-  budgetMs_ = 0;
+ResultCode FaultyPort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
+  const ResultCode result = inner_->ReadByte(byte, timeoutMs);
+  const uint32_t overrun = readOverrunMs_;
+  if (result == LINK_E_TIMEOUT && overrun > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(overrun));
+  }
+  return result;
 }
 
-uint32_t BudgetObserver::CommandExtraMs(uint8_t code) {
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+void TimeoutWatch::Start(uint32_t speed) {
+  std::lock_guard lock(mutex_);
+  speed_ = speed != 0 ? speed : 9600;
+  lastEventMs_ = NowMs();
+  allowanceMs_ = kGapMs;
+  worstOverrunMs_ = 0;
+}
+
+void TimeoutWatch::Event(int64_t nextAllowanceMs) {
+  const int64_t now = NowMs();
+  worstOverrunMs_ = std::max(worstOverrunMs_, now - (lastEventMs_ + allowanceMs_));
+  lastEventMs_ = now;
+  allowanceMs_ = nextAllowanceMs;
+}
+
+void TimeoutWatch::Finish() {
+  std::lock_guard lock(mutex_);
+  Event(kGapMs);
+}
+
+int64_t TimeoutWatch::OverdueMs() const {
+  std::lock_guard lock(mutex_);
+  return NowMs() - (lastEventMs_ + allowanceMs_);
+}
+
+int64_t TimeoutWatch::WorstOverrunMs() const {
+  std::lock_guard lock(mutex_);
+  return worstOverrunMs_;
+}
+
+uint32_t TimeoutWatch::CommandExtraMs(uint8_t code) {
   switch (code) {
     case 100:  // identify
       return 1000;
     case 101:  // read memory
+    case 114:  // enter loader
       return 10;
     case 103:  // erase sector
       return 10000;
@@ -43,30 +91,34 @@ uint32_t BudgetObserver::CommandExtraMs(uint8_t code) {
       return 600;
     case 113:  // start firmware
       return 200;
-    case 114:  // enter loader, and the wait for a firmware that answered 'r' to restart
-      return 10 + 1000;
     default:  // logic access, device type, read row, read UES
       return 100;
   }
 }
 
-void BudgetObserver::FrameSent(const uint8_t* payload, size_t count) {
-  constexpr int64_t kWriteMs = 20;
+int64_t TimeoutWatch::AttemptAllowanceMs(const uint8_t* payload, size_t count, uint32_t speed) {
   constexpr int64_t kControlReplyMs = 200;
-  int64_t attemptMs = kControlReplyMs;
+  int64_t timeoutMs = kControlReplyMs;
   if (count >= 3 && (payload[0] & 0x10) != 0) {
     const uint64_t requestBytes = count - 2;
-    attemptMs = static_cast<int64_t>((requestBytes + 1502) * 10000 / speed_) +
+    timeoutMs = static_cast<int64_t>((requestBytes + 1502) * 10000 / speed) +
                 CommandExtraMs(payload[2]) + 200;
   }
-  budgetMs_ += 2 * attemptMs + kWriteMs;
+  return 2 * timeoutMs;
+}
+
+void TimeoutWatch::FrameSent(const uint8_t* payload, size_t count) {
+  std::lock_guard lock(mutex_);
+  Event(AttemptAllowanceMs(payload, count, speed_));
   if (trace_) {
-    std::fprintf(stderr, "sent %zu bytes, command %u, budget now %lld ms\n", count,
-                 count >= 3 ? payload[2] : 0u, static_cast<long long>(budgetMs_.load()));
+    std::fprintf(stderr, "sent %zu bytes, command %u, allowed %lld ms\n", count,
+                 count >= 3 ? payload[2] : 0u, static_cast<long long>(allowanceMs_));
   }
 }
 
-void BudgetObserver::FrameReceived(const uint8_t* payload, int32_t result) {
+void TimeoutWatch::FrameReceived(const uint8_t* payload, int32_t result) {
+  std::lock_guard lock(mutex_);
+  Event(kGapMs);
   if (!trace_) return;
   if (result < 0) {
     std::fprintf(stderr, "  received: result %d\n", result);
@@ -77,11 +129,17 @@ void BudgetObserver::FrameReceived(const uint8_t* payload, int32_t result) {
   }
 }
 
-void BudgetObserver::SpeedChanged(uint32_t bitsPerSecond, ResultCode result) {
-  constexpr int64_t kSettleMs = 300;
-  if (trace_) std::fprintf(stderr, "speed %u: %d\n", bitsPerSecond, result);
+void TimeoutWatch::SpeedChanged(uint32_t bitsPerSecond, ResultCode result) {
+  std::lock_guard lock(mutex_);
+  // The port reports the speed asked for even when the driver refused it.
   if (bitsPerSecond != 0) speed_ = bitsPerSecond;
-  budgetMs_ += kSettleMs;
+  Event(kGapMs);
+  if (trace_) std::fprintf(stderr, "speed %u: %d\n", bitsPerSecond, result);
+}
+
+void TimeoutWatch::InputPurged() {
+  std::lock_guard lock(mutex_);
+  Event(kGapMs);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // Pieces of the soak that stand on their own: a port that corrupts what the tool sends, the
-// time-out budget a flow's own waits allow, and what a setup block must hold.
+// time-out each wait of the link is allowed, and what a setup block must hold.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -15,12 +15,16 @@
 namespace vanta::soak {
 
 // A serial port that changes bytes the tool writes at a rate (the line's other direction; the
-// virtual probe garbles its own replies).
+// virtual probe garbles its own replies), and for the soak's self-check one whose time-outs come
+// late.
 class FaultyPort : public SerialPort {
  public:
   FaultyPort(std::unique_ptr<SerialPort> inner, uint32_t seed);
   void SetCorruptRate(double rate) { corruptRate_ = rate; }
   double CorruptRate() const { return corruptRate_; }
+  // Every read that times out returns only this much later (a broken time-out).
+  void SetReadOverrunMs(uint32_t ms) { readOverrunMs_ = ms; }
+  uint32_t ReadOverrunMs() const { return readOverrunMs_; }
   uint64_t CorruptedBytes() const { return corrupted_; }
 
   ResultCode OpenPort(const std::string& device) override { return inner_->OpenPort(device); }
@@ -29,9 +33,7 @@ class FaultyPort : public SerialPort {
   }
   uint32_t Speed() const override { return inner_->Speed(); }
   void PurgeInput() override { inner_->PurgeInput(); }
-  ResultCode ReadByte(uint8_t& byte, uint32_t timeoutMs) override {
-    return inner_->ReadByte(byte, timeoutMs);
-  }
+  ResultCode ReadByte(uint8_t& byte, uint32_t timeoutMs) override;
   ResultCode WriteBlock(const uint8_t* data, size_t count) override;
   void ClosePort() override { inner_->ClosePort(); }
 
@@ -40,30 +42,48 @@ class FaultyPort : public SerialPort {
   std::mt19937 rng_;
   std::atomic<double> corruptRate_{0};
   std::atomic<uint64_t> corrupted_{0};
+  std::atomic<uint32_t> readOverrunMs_{0};
 };
 
-// Adds up, frame by frame, the longest time the link may take for what the tool sends: each
-// attempt's reply time-out (twice: the hunt, then one more wait for a byte lost inside the frame),
-// the settle time of every speed change and the wait after a reply from running firmware. A flow
-// that runs longer than this has waited where none of its time-outs allow.
-class BudgetObserver : public LinkObserver {
+// Watches every wait of the link against the time-out that allows it. After the tool sends a
+// frame, the reply's time-out (twice: the hunt, then one more wait for a byte lost inside the
+// frame) is allowed until the receive returns; between link events (after a reply, a speed
+// change or a purge) a short gap covers the settle time of a speed change and the wait after a
+// reply from running firmware. A wait that runs past its allowance is an overrun; one that runs
+// on far past it is a hang.
+class TimeoutWatch : public LinkObserver {
  public:
+  static constexpr int64_t kGapMs = 1500;
+
+  // Starts watching now, with the link at speed.
   void Start(uint32_t speed);
-  int64_t BudgetMs() const { return budgetMs_; }
+  // Called when the flow has returned: the last gap counts as well.
+  void Finish();
+  // Milliseconds past the current allowance (negative while within it).
+  int64_t OverdueMs() const;
+  // The largest overrun of any wait so far, in milliseconds (0 when none).
+  int64_t WorstOverrunMs() const;
   // Prints every link event to stderr (for one repeated run).
   void SetTrace(bool on) { trace_ = on; }
 
   void FrameSent(const uint8_t* payload, size_t count) override;
   void FrameReceived(const uint8_t* payload, int32_t result) override;
   void SpeedChanged(uint32_t bitsPerSecond, ResultCode result) override;
-  void InputPurged() override {}
+  void InputPurged() override;
 
   // A loader command's own time on top of the line time, in milliseconds.
   static uint32_t CommandExtraMs(uint8_t code);
+  // The time the link allows for one attempt of a frame of count payload bytes (header included).
+  static int64_t AttemptAllowanceMs(const uint8_t* payload, size_t count, uint32_t speed);
 
  private:
-  std::atomic<uint32_t> speed_{9600};
-  std::atomic<int64_t> budgetMs_{0};
+  void Event(int64_t nextAllowanceMs);
+
+  mutable std::mutex mutex_;
+  uint32_t speed_ = 9600;
+  int64_t lastEventMs_ = 0;
+  int64_t allowanceMs_ = kGapMs;
+  int64_t worstOverrunMs_ = 0;
   bool trace_ = false;
 };
 
