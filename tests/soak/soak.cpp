@@ -246,7 +246,9 @@ bool PrepareProbe(Run& run) {
   // An older firmware and logic, a setup block and a configuration: all of it visible in flash,
   // so a stray erase or write shows. An update finds one of the two already current in a third
   // of its runs each, so that it writes only the other.
-  if (run.plan.scenario->flow == Flow::Update) {
+  const Fault fault = run.plan.scenario->fault;
+  if (run.plan.scenario->flow == Flow::Update && fault != Fault::BadWrite &&
+      fault != Fault::PortOverrun) {
     const uint32_t variant = run.Pick(3);
     if (variant == 1) run.probeFirmware = Fixture::kFirmwareVersion;
     if (variant == 2) run.probeLogic = Fixture::kLogicVersion;
@@ -371,8 +373,8 @@ void ArmFaults(Run& run, const FlowSize& size) {
       }
       break;
     }
-    case Fault::PortOverrun:
-      knobs.silentFromCommand = static_cast<int32_t>(run.commandsAtArm + run.Pick(size.commands));
+    case Fault::PortOverrun:  // silent behind the three erases, whose time-outs are long
+      knobs.silentFromCommand = static_cast<int32_t>(run.commandsAtArm + 3 + run.Pick(100));
       run.port->SetReadOverrunMs(3000);
       break;
     case Fault::BadWrite:  // within the first writes of both the per-record and the merged run

@@ -28,7 +28,7 @@ ResultCode FaultyPort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
   const ResultCode result = inner_->ReadByte(byte, timeoutMs);
   const uint32_t overrun = readOverrunMs_;
   if (result == LINK_E_TIMEOUT && overrun > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(overrun));
+    std::this_thread::sleep_for(std::chrono::milliseconds(uint64_t{timeoutMs} + overrun));
   }
   return result;
 }

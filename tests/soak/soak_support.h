@@ -22,7 +22,8 @@ class FaultyPort : public SerialPort {
   FaultyPort(std::unique_ptr<SerialPort> inner, uint32_t seed);
   void SetCorruptRate(double rate) { corruptRate_ = rate; }
   double CorruptRate() const { return corruptRate_; }
-  // Every read that times out returns only this much later (a broken time-out).
+  // Every read that times out returns only its time-out plus ms later (a broken time-out that
+  // waits more than twice as long as asked).
   void SetReadOverrunMs(uint32_t ms) { readOverrunMs_ = ms; }
   uint32_t ReadOverrunMs() const { return readOverrunMs_; }
   uint64_t CorruptedBytes() const { return corrupted_; }
