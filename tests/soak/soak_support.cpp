@@ -123,9 +123,9 @@ void TimeoutWatch::FrameReceived(const uint8_t* payload, int32_t result) {
   if (result < 0) {
     std::fprintf(stderr, "  received: result %d\n", result);
   } else {
-    std::fprintf(stderr, "  received %d bytes: %02X %02X %02X\n", result,
-                 result > 0 ? payload[0] : 0, result > 1 ? payload[1] : 0,
-                 result > 2 ? payload[2] : 0);
+    std::fprintf(stderr, "  received %d bytes:", result);
+    for (int32_t i = 0; i < result && i < 24; ++i) std::fprintf(stderr, " %02X", payload[i]);
+    std::fprintf(stderr, result > 24 ? " ...\n" : "\n");
   }
 }
 
