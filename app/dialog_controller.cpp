@@ -12,22 +12,16 @@ namespace {
 
 constexpr int kConnectAttempts = 10;
 
-// The image catalogue wants a directory with its trailing '/'; "" stays the program directory.
-std::string WithTrailingSlash(std::string dir) {
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir;
-}
-
 }  // namespace
 
 DialogController::DialogController(DialogView& view, std::unique_ptr<ProbeLink> link,
-                                   std::string imageDir)
-    : view_(view), link_(std::move(link)), imageDir_(WithTrailingSlash(std::move(imageDir))) {
-  firmware_.imageDir = imageDir_;
+                                   ImageDirectories imageDirs)
+    : view_(view), link_(std::move(link)), imageDirs_(std::move(imageDirs)) {
+  firmware_.imageDirs = imageDirs_;
 }
 
-DialogController::DialogController(DialogView& view, std::string imageDir)
-    : DialogController(view, std::make_unique<ProbeLink>(), std::move(imageDir)) {}
+DialogController::DialogController(DialogView& view, ImageDirectories imageDirs)
+    : DialogController(view, std::make_unique<ProbeLink>(), std::move(imageDirs)) {}
 
 void DialogController::OnOpen() {
   ExchangeData(view_, fields_, Exchange::Load);
@@ -37,13 +31,8 @@ void DialogController::OnOpen() {
   fields_.identity.logicVersion = 0;
 
   // Only the default board's logic files count here, also for probes updated from the other set.
-  if (imageDir_.empty()) {
-    fields_.newestFirmwareVersion = FindNewestVersion(kFirmwareBase);
-    fields_.newestLogicVersion = FindNewestVersion(kLogicBase);
-  } else {
-    fields_.newestFirmwareVersion = FindNewestVersion(kFirmwareBase, imageDir_);
-    fields_.newestLogicVersion = FindNewestVersion(kLogicBase, imageDir_);
-  }
+  fields_.newestFirmwareVersion = FindNewestVersion(kFirmwareBase, imageDirs_);
+  fields_.newestLogicVersion = FindNewestVersion(kLogicBase, imageDirs_);
   view_.SetVersionLabel(VersionLabel::NewestFirmware, VersionText(fields_.newestFirmwareVersion));
   view_.SetVersionLabel(VersionLabel::NewestLogic, VersionText(fields_.newestLogicVersion));
 
@@ -148,7 +137,7 @@ void DialogController::OnCurrent() {
 }
 
 FlowContext DialogController::Context() {
-  return FlowContext{*link_, view_, fields_, progress_, imageDir_, firmware_};
+  return FlowContext{*link_, view_, fields_, progress_, imageDirs_, firmware_};
 }
 
 void DialogController::OnUpdate() {

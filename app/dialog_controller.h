@@ -15,10 +15,12 @@ namespace vanta {
 
 class DialogController {
  public:
-  // view outlives the controller. imageDir "" means the program directory.
-  DialogController(DialogView& view, std::unique_ptr<ProbeLink> link, std::string imageDir = "");
+  // view outlives the controller; imageDirs are where images are looked for (the program resolves
+  // them at its start; none means no images).
+  DialogController(DialogView& view, std::unique_ptr<ProbeLink> link,
+                   ImageDirectories imageDirs = {});
   // A controller over the host's serial ports.
-  explicit DialogController(DialogView& view, std::string imageDir = "");
+  explicit DialogController(DialogView& view, ImageDirectories imageDirs = {});
 
   DialogFields& Fields() { return fields_; }
   ProbeLink& Link() { return *link_; }
@@ -50,7 +52,7 @@ class DialogController {
 
   DialogView& view_;
   std::unique_ptr<ProbeLink> link_;
-  std::string imageDir_;
+  ImageDirectories imageDirs_;
   DialogFields fields_;
   ProgressDisplay progress_;
   FirmwareOptions firmware_;

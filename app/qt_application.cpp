@@ -4,6 +4,7 @@
 
 #include "app/qt_main_dialog.h"
 #include "app/qt_settings_store.h"
+#include "update/image_catalogue.h"
 
 namespace vanta {
 
@@ -13,7 +14,8 @@ REzovazedavEzu::REzovazedavEzu(int& argc, char** argv) : QApplication(argc, argv
 }
 
 int REzovazedavEzu::InitInstance(SettingsStore& store) {
-  auto dialog = std::make_unique<CZaduderivaDlg>();
+  // The image directories are settled here, once, for the whole run.
+  auto dialog = std::make_unique<CZaduderivaDlg>(nullptr, DefaultImageDirectories());
   LoadSettings(store, dialog->Fields());
   if (dialogHook_) dialogHook_(*dialog);
   const int result = dialog->exec();

@@ -161,11 +161,11 @@ const std::vector<FormControl>& MainForm() {
   return form;
 }
 
-CZaduderivaDlg::CZaduderivaDlg(std::unique_ptr<ProbeLink> link, std::string imageDir,
+CZaduderivaDlg::CZaduderivaDlg(std::unique_ptr<ProbeLink> link, ImageDirectories imageDirs,
                                QWidget* parent)
     : QDialog(parent),
       controller_(*this, link ? std::move(link) : std::make_unique<ProbeLink>(),
-                  std::move(imageDir)),
+                  std::move(imageDirs)),
       units_(DialogFont()) {
   setFont(DialogFont());
   setWindowTitle(QStringLiteral("Vanta7 Update/Setup"));

@@ -43,9 +43,10 @@ class CZaduderivaDlg : public QDialog, public DialogView {
   Q_OBJECT
 
  public:
-  // link nullptr means a link over the host's serial ports; imageDir "" is the program directory.
-  explicit CZaduderivaDlg(std::unique_ptr<ProbeLink> link = nullptr, std::string imageDir = "",
-                          QWidget* parent = nullptr);
+  // link nullptr means a link over the host's serial ports; imageDirs are where images are
+  // looked for (none: no images).
+  explicit CZaduderivaDlg(std::unique_ptr<ProbeLink> link = nullptr,
+                          ImageDirectories imageDirs = {}, QWidget* parent = nullptr);
   ~CZaduderivaDlg() override;
 
   // The fields start-up fills before the dialog opens and reads after it closed.

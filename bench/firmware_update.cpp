@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   probe.ResetCounters();
   ProgressDisplay progress;
   FirmwareOptions firmware;
-  firmware.imageDir = dir.Path();
+  firmware.imageDirs = {dir.Path()};
   firmware.mergeRecords = fast;
   const auto start = std::chrono::steady_clock::now();
   const ResultCode rc = ProgramFirmware(

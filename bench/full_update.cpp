@@ -45,7 +45,7 @@ Run UpdateOnce(const std::string& dir, bool fast, uint32_t eraseBusyMs, uint32_t
   fields.newestFirmwareVersion = 7;
   fields.newestLogicVersion = 12;
   ProgressDisplay progress;
-  FlowContext context{link, view, fields, progress, dir};
+  FlowContext context{link, view, fields, progress, {dir}};
   context.firmware.mergeRecords = fast;
 
   probe.ResetCounters();

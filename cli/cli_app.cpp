@@ -77,7 +77,8 @@ Commands BuildApp(CLI::App& app, Options& o) {
                            "the window's last choice, else 9600)")
                 ->option_text("BITS");
   app.add_option("--image-dir", o.imageDir,
-                 "where the image files lie (default: the program's directory)")
+                 "where the image files lie (default: beside the program, "
+                 "~/.local/share/Norvane/vantaLink/images and /usr/share/vantalink/images)")
       ->option_text("DIR");
   app.add_flag("--json", o.json, "machine-readable results on standard output");
   app.add_flag("--trace", o.trace,
@@ -347,7 +348,9 @@ int RunCli(int argc, char** argv) {
     if (stat(o.imageDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
       return UsageError("--image-dir " + o.imageDir + " is no directory");
     }
-    settings.imageDir = o.imageDir.back() == '/' ? o.imageDir : o.imageDir + "/";
+    settings.imageDirs = {o.imageDir.back() == '/' ? o.imageDir : o.imageDir + "/"};
+  } else {
+    settings.imageDirs = DefaultImageDirectories();
   }
 
   if (command == Command::ReadMemory) {

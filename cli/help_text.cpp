@@ -46,7 +46,7 @@ const HelpPage kPages[] = {
      "vantalink-cli info [GLOBAL OPTIONS]",
      "Connects as the Connect button does and prints the loader, firmware and logic versions "
      "(N.NN, or \"unknown\"), the serial number and the MAC address, beside the newest firmware "
-     "(VT7PP4FW.nnn) and logic (PP4JEDK0.nnn) images in the program's directory or --image-dir, "
+     "(VT7PP4FW.nnn) and logic (PP4JEDK0.nnn) images (see update for where they are looked for), "
      "and whether Update would be offered.\n\n"
      "--json prints one JSON object for one probe and an array of them for several.",
      "vantalink-cli info --port COM1\n"
@@ -64,8 +64,10 @@ const HelpPage kPages[] = {
      "Does what the Update button does: writes the newest firmware image when its version "
      "differs from the probe's (an older image is written as well), then loads the newest logic "
      "image when its version differs (PP4JEDK1 for a serial number of 10 characters ending in C, "
-     "else PP4JEDK0), verifies the logic, and reads the versions again. Images are looked up in "
-     "the program's directory, or in --image-dir.\n\n"
+     "else PP4JEDK0), verifies the logic, and reads the versions again. Images are looked up "
+     "beside the program, in ~/.local/share/Norvane/vantaLink/images ($XDG_DATA_HOME/Norvane/"
+     "vantaLink/images) and in /usr/share/vantalink/images; the newest version across them "
+     "counts. --image-dir DIR looks in DIR alone.\n\n"
      "--firmware-only programs just the newest VT7PP4FW image, whatever the probe reports. "
      "--fast merges records with contiguous addresses into writes of up to 1024 bytes; the flash "
      "holds the same bytes afterwards. --verify reads the firmware back after it is written and "

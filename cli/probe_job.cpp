@@ -76,14 +76,6 @@ void Fail(ProbeResult& result, ExitStatus status, const std::string& error) {
   result.error = error;
 }
 
-std::string ImageFilePath(const std::string& imageDir, const char* base, ImageVersion version) {
-  return imageDir.empty() ? ImagePath(base, version) : ImagePath(base, version, imageDir);
-}
-
-std::string ImageDirText(const std::string& imageDir) {
-  return imageDir.empty() ? ProgramDirectory() : imageDir;
-}
-
 class Job {
  public:
   Job(const JobSettings& settings, const ProbeTarget& target, Console& console, int slot)
@@ -114,7 +106,7 @@ class Job {
 
  private:
   void RunFlows(std::unique_ptr<ProbeLink> link) {
-    DialogController controller(view_, std::move(link), settings_.imageDir);
+    DialogController controller(view_, std::move(link), settings_.imageDirs);
     DialogFields& fields = controller.Fields();
     // Start-up fills the persisted fields before the dialog opens; so does the command line.
     fields.portIndex = target_.portIndex;
@@ -133,7 +125,7 @@ class Job {
       // Nothing to program: refuse before the probe is touched.
       Fail(result_, EXIT_IMAGE,
            std::string("no firmware image ") + kFirmwareBase + ".nnn in " +
-               ImageDirText(settings_.imageDir));
+               DirectoriesText(settings_.imageDirs));
       view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
       return;
     }
@@ -238,7 +230,7 @@ class Job {
 
   void Update(DialogController& controller) {
     FirmwareOptions& options = controller.Firmware();
-    options.imageDir = settings_.imageDir;
+    options.imageDirs = settings_.imageDirs;
     options.mergeRecords = settings_.fast;
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
@@ -267,9 +259,9 @@ class Job {
       text += " Read back differs at " + Hex32(firstDifference_);
       return;
     }
-    std::string path = ImageFilePath(settings_.imageDir, kFirmwareBase, version);
+    std::string path = FindImagePath(kFirmwareBase, version, settings_.imageDirs);
     std::string problem = path.empty() ? std::string("no firmware image ") + kFirmwareBase +
-                                             ".nnn in " + ImageDirText(settings_.imageDir)
+                                             ".nnn in " + DirectoriesText(settings_.imageDirs)
                                        : FirmwareFileProblem(path);
     if (!problem.empty()) {
       status = EXIT_IMAGE;
@@ -282,7 +274,7 @@ class Job {
   void FirmwareOnly(DialogController& controller) {
     ImageVersion version = controller.Fields().newestFirmwareVersion;
     FirmwareOptions options;
-    options.imageDir = settings_.imageDir;
+    options.imageDirs = settings_.imageDirs;
     options.mergeRecords = settings_.fast;
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
@@ -303,7 +295,7 @@ class Job {
         text += " Read back differs at " + Hex32(firstDifference_);
       } else if (status == EXIT_IMAGE) {
         std::string problem =
-            FirmwareFileProblem(ImageFilePath(settings_.imageDir, kFirmwareBase, version));
+            FirmwareFileProblem(FindImagePath(kFirmwareBase, version, settings_.imageDirs));
         text += " " + (problem.empty() ? std::string("image file unusable") : problem);
       } else {
         text += CodeText(code);

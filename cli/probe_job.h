@@ -20,7 +20,7 @@ enum class Command { LinkCheck, Info, ReadMemory, Update, Erase, Transmit };
 struct JobSettings {
   Command command = Command::Info;
   int speedIndex = 0;
-  std::string imageDir;  // ending in '/', "" = the program directory
+  ImageDirectories imageDirs;  // where images are looked for, most preferred first
   bool trace = false;
   bool stayInLoader = false;
   YesNoPolicy yesNo = YesNoPolicy::AnswerNo;

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ProgressDisplay progress;
   std::string lastStatus;
   FirmwareOptions options;
-  options.imageDir = fuzz::ScratchDirectory() + "/";
+  options.imageDirs = {fuzz::ScratchDirectory() + "/"};
   const ResultCode result = ProgramFirmware(
       closedLink, 1, [&lastStatus](const std::string& text) { lastStatus = text; }, progress,
       options);

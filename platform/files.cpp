@@ -17,12 +17,15 @@ std::string ProgramPath() {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
-std::string UserConfigDirectory() {
-  // XDG only counts an absolute path; anything else falls back to ~/.config.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+namespace {
+
+// $name when it holds an absolute path (XDG counts nothing else), else the home directory
+// followed by fallback.
+std::string XdgDirectory(const char* name, const char* fallback) {
+  const char* xdg = std::getenv(name);
   if (xdg != nullptr && xdg[0] == '/') return xdg;
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.config";
+  if (home != nullptr && home[0] != '\0') return std::string(home) + fallback;
   // The reentrant lookup: ports are resolved on several threads when the command line serves
   // several probes.
   passwd entry{};
@@ -30,9 +33,19 @@ std::string UserConfigDirectory() {
   char buffer[4096];
   if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
       entry.pw_dir != nullptr) {
-    return std::string(entry.pw_dir) + "/.config";
+    return std::string(entry.pw_dir) + fallback;
   }
-  return "/tmp/.config";
+  return std::string("/tmp") + fallback;
+}
+
+}  // namespace
+
+std::string UserConfigDirectory() {
+  return XdgDirectory("XDG_CONFIG_HOME", "/.config");
+}
+
+std::string UserDataDirectory() {
+  return XdgDirectory("XDG_DATA_HOME", "/.local/share");
 }
 
 std::string ProgramDirectory() {

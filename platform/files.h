@@ -15,6 +15,10 @@ std::string ProgramPath();
 // absolute path, else ~/.config (the home directory from $HOME or the password database).
 std::string UserConfigDirectory();
 
+// The per-user data directory without a trailing '/': $XDG_DATA_HOME when it is an absolute
+// path, else ~/.local/share.
+std::string UserDataDirectory();
+
 // Directory of the running executable with a trailing '/', or "./" when it cannot be found.
 std::string ProgramDirectory();
 

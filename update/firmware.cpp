@@ -196,9 +196,10 @@ void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& 
 
 ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
                            ProgressDisplay& progress, const FirmwareOptions& options) {
-  const std::string dir = options.imageDir.empty() ? ProgramDirectory() : options.imageDir;
   TextFile file;
-  if (!file.Open(ImagePath(kFirmwareBase, version, dir))) return LDR_E_FIRMWARE_FILE;
+  if (!file.Open(FindImagePath(kFirmwareBase, version, options.imageDirs))) {
+    return LDR_E_FIRMWARE_FILE;
+  }
   const uint32_t total = static_cast<uint32_t>(file.Length());
 
   // The whole file is checked before the first erase: a bad file must not cost the probe the

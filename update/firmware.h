@@ -25,16 +25,16 @@ void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& 
                  uint32_t total, uint32_t position);
 
 struct FirmwareOptions {
-  std::string imageDir;          // where "VT7PP4FW.nnn" lies; "" = the program directory
-  bool mergeRecords = false;     // --fast: contiguous records in writes of up to 1024 bytes
-  bool verifyReadBack = false;   // --verify: read the image back after the marker
+  ImageDirectories imageDirs;           // where "VT7PP4FW.nnn" is looked for, first match used
+  bool mergeRecords = false;            // --fast: contiguous records in writes of up to 1024 bytes
+  bool verifyReadBack = false;          // --verify: read the image back after the marker
   uint32_t* firstDifference = nullptr;  // with verifyReadBack: the first differing address
 };
 
-// Programs the image of version from options.imageDir. The whole file is read and checked first:
-// a file that cannot be opened (status untouched) or holds a bad record ("Firmware: Programming
-// Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is erased. Then the three
-// firmware sectors are erased, the records written and the marker AA 55 55 AA written last.
+// Programs the image of version found in options.imageDirs. The whole file is read and checked
+// first: a file that cannot be opened (status untouched) or holds a bad record ("Firmware:
+// Programming Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is erased. Then the
+// three firmware sectors are erased, the records written and the marker AA 55 55 AA written last.
 ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
                            ProgressDisplay& progress, const FirmwareOptions& options = {});
 

@@ -1,5 +1,7 @@
 #include "update/image_catalogue.h"
 
+#include <algorithm>
+
 #include "platform/files.h"
 
 namespace vanta {
@@ -19,8 +21,8 @@ std::string Digits(ImageVersion version) {
   return digits;
 }
 
-// A directory as a prefix of file names: "" stays "" (the working directory), anything else ends
-// in '/'.
+// A directory as a prefix of file names: "" stays "" (a name relative to the working
+// directory), anything else ends in '/'.
 std::string DirectoryPrefix(const std::string& dir) {
   if (dir.empty() || dir.back() == '/') return dir;
   return dir + '/';
@@ -52,8 +54,15 @@ ImageVersion FindNewestVersion(const std::string& base, const std::string& dir) 
   return highest;
 }
 
-ImageVersion FindNewestVersion(const std::string& base) {
-  return FindNewestVersion(base, ProgramDirectory());
+ImageVersion FindNewestVersion(const std::string& base, const ImageDirectories& dirs) {
+  ImageVersion highest = 0;
+  for (const std::string& dir : dirs) highest = std::max(highest, FindNewestVersion(base, dir));
+  return highest;
+}
+
+ImageDirectories DefaultImageDirectories() {
+  return {ProgramDirectory(), UserDataDirectory() + "/Norvane/vantaLink/images/",
+          "/usr/share/vantalink/images/"};
 }
 
 std::string ImagePath(const std::string& base, ImageVersion version, const std::string& dir) {
@@ -61,8 +70,24 @@ std::string ImagePath(const std::string& base, ImageVersion version, const std::
   return DirectoryPrefix(dir) + base + "." + Digits(version);
 }
 
-std::string ImagePath(const std::string& base, ImageVersion version) {
-  return ImagePath(base, version, ProgramDirectory());
+std::string FindImagePath(const std::string& base, ImageVersion version,
+                          const ImageDirectories& dirs) {
+  if (!ValidVersion(version)) return {};
+  const std::string name = base + "." + Digits(version);
+  // The same listing FindNewestVersion reads, so the file used is the one that was counted.
+  for (const std::string& dir : dirs) {
+    if (!ListDirectory(DirectoryPrefix(dir), name).empty()) return ImagePath(base, version, dir);
+  }
+  return {};
+}
+
+std::string DirectoriesText(const ImageDirectories& dirs) {
+  std::string text;
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    if (i > 0) text += i + 1 == dirs.size() ? " or " : ", ";
+    text += dirs[i].empty() ? "./" : dirs[i];
+  }
+  return text;
 }
 
 std::string VersionText(ImageVersion version) {

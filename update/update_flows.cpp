@@ -51,10 +51,6 @@ class CursorRestingView : public DialogView {
   int depth_ = 0;
 };
 
-std::string ImageDirectory(const FlowContext& context) {
-  return context.imageDir.empty() ? ProgramDirectory() : context.imageDir;
-}
-
 // "PP4JEDK1" for a probe whose serial number has 10 characters and 'C' as its 10th.
 const char* LogicBaseName(const std::string& serialNumber) {
   return serialNumber.size() == 10 && serialNumber[9] == 'C' ? kLogicBaseC : kLogicBase;
@@ -65,8 +61,8 @@ const char* LogicBaseName(const std::string& serialNumber) {
 int UpdateLogic(FlowContext& context, DialogView& view) {
   DialogFields& fields = context.fields;
   const std::string ues = "B6001E9" + VersionDigits(fields.newestLogicVersion);
-  const std::string path = ImagePath(LogicBaseName(fields.identity.serialNumber),
-                                     fields.newestLogicVersion, ImageDirectory(context));
+  const std::string path = FindImagePath(LogicBaseName(fields.identity.serialNumber),
+                                         fields.newestLogicVersion, context.imageDirs);
   FuseMap map;
   ProbeLink& link = context.link;
   const int result = ReadJedecFile(view, path, map) && OpenLogicAccess(link, view) &&
@@ -92,7 +88,7 @@ void OnUpdate(FlowContext& context) {
   bool ok = true;
   if (fields.newestFirmwareVersion != identity.firmwareVersion) {
     FirmwareOptions options = context.firmware;
-    if (options.imageDir.empty()) options.imageDir = ImageDirectory(context);
+    if (options.imageDirs.empty()) options.imageDirs = context.imageDirs;
     const StatusSink status = [&view](const std::string& text) { view.SetStatus(text); };
     if (ProgramFirmware(context.link, fields.newestFirmwareVersion, status, context.progress,
                         options) != RESULT_OK) {

@@ -14,7 +14,7 @@ struct FlowContext {
   DialogView& view;
   DialogFields& fields;
   ProgressDisplay& progress;
-  std::string imageDir;  // where the image files lie; "" = the program directory
+  ImageDirectories imageDirs;  // where the image files are looked for, most preferred first
   FirmwareOptions firmware{};
 };
 

@@ -82,7 +82,7 @@ class DialogFlows : public ::testing::Test {
 
   // A controller over the host's ports, opened with valid fields on COM1 at 115200 bit/s.
   void Open() {
-    controller_ = std::make_unique<DialogController>(view_, images_.Path());
+    controller_ = std::make_unique<DialogController>(view_, ImageDirectories{images_.Path()});
     DialogFields& f = controller_->Fields();
     f.portIndex = 0;
     f.speedIndex = 4;

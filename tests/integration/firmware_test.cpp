@@ -31,7 +31,7 @@ class FirmwareOnProbe : public ::testing::Test {
  protected:
   ResultCode Program(ProbeOnPty& target, const std::string& text, FirmwareOptions options = {}) {
     EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.007"), text));
-    options.imageDir = dir.Path();
+    options.imageDirs = {dir.Path()};
     return ProgramFirmware(target.link, 7, sink, progress, options);
   }
   static test::FirmwareImage Image(uint32_t size, int recordLength = 32) {

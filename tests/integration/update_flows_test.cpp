@@ -23,7 +23,7 @@ class FlowsOnProbe : public ::testing::Test {
     ASSERT_EQ(link.OpenLink(probe.DevicePath(), 115200), RESULT_OK);
   }
   void Connect() { ASSERT_EQ(ReadIdentity(link, fields.identity), RESULT_OK); }
-  FlowContext Context() { return FlowContext{link, view, fields, progress, dir.Path()}; }
+  FlowContext Context() { return FlowContext{link, view, fields, progress, {dir.Path()}}; }
   void TearDown() override {
     link.CloseLink();
     EXPECT_EQ(view.waitDepth, 0);

@@ -12,7 +12,7 @@ for program in "$cli" "$sim" "$imagegen"; do
 done
 
 work=$(mktemp -d)
-export XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 mkdir -p "$XDG_CONFIG_HOME"
 sim_pids=()
 

@@ -25,6 +25,13 @@ expect 0 info --port "$probe" --json --stay-in-loader
   "87654321 0A4F19876543 0.05 0.07 ok" ] || fail "info --json: $out"
 [ "$(json 'j["port"] == j["device"]')" = True ] || fail "info --json port: $out"
 
+# Without --image-dir the user's data directory counts beside the program's own.
+user_images=$XDG_DATA_HOME/Norvane/vantaLink/images
+mkdir -p "$user_images"
+"$imagegen" --firmware 7 --size 2048 --out "$user_images" >/dev/null
+expect 0 info --port COM1 --stay-in-loader
+contains "$out" "Firmware:  0.05  (newest image 0.07)" "images in the user's data directory"
+
 # read-memory: the firmware marker and the version word the probe stores.
 expect 0 read-memory 0x01040000 20 --port COM1 --stay-in-loader
 contains "$out" "01040000  AA 55 55 AA 16 05 " "hex dump"

@@ -282,8 +282,8 @@ void OpenController(Run& run) {
   auto port = std::make_unique<FaultyPort>(MakePosixSerialPort(), run.plan.seed ^ 0x9E3779B9u);
   run.port = port.get();
   auto link = std::make_unique<ProbeLink>(std::move(port));
-  run.controller =
-      std::make_unique<DialogController>(run.view, std::move(link), run.fixture.images.Path());
+  run.controller = std::make_unique<DialogController>(run.view, std::move(link),
+                                                      ImageDirectories{run.fixture.images.Path()});
   run.controller->Link().SetObserver(&run.watch);
   run.controller->Firmware().mergeRecords = (run.rng() & 1) != 0;  // --fast as well
   DialogFields& f = run.controller->Fields();

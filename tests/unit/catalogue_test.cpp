@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -53,11 +54,38 @@ TEST(ImagePath, JoinsDirectoryBaseAndThreeDigitsAndRefusesVersionsOutsideOneTo25
   EXPECT_EQ(ImagePath("VT7PP4FW", 300, "/opt/vanta/"), "");
 }
 
-TEST(ImagePath, DefaultsToTheProgramDirectoryNotTheWorkingDirectory) {
-  const std::string dir = ProgramDirectory();
-  ASSERT_NE(dir, "./");
-  EXPECT_EQ(ImagePath("VT7PP4FW", 7), dir + "VT7PP4FW.007");
-  EXPECT_EQ(ImagePath("VT7PP4FW", 0), "");
+// Beside the program, then the user's images, then the system's: the newest version across them
+// counts, and its file is taken from the first directory that holds that version.
+TEST(FindImagePath, TakesTheNewestAcrossDirectoriesFromTheFirstDirectoryThatHoldsIt) {
+  ImageTempDir program, user, system;
+  ASSERT_TRUE(WriteTextFile(program.File("VT7PP4FW.100"), "x"));
+  ASSERT_TRUE(WriteTextFile(user.File("VT7PP4FW.105"), "x"));
+  ASSERT_TRUE(WriteTextFile(system.File("VT7PP4FW.105"), "x"));
+  ASSERT_TRUE(WriteTextFile(system.File("VT7PP4FW.101"), "x"));
+  const ImageDirectories dirs = {program.Path(), "/nonexistent/vanta/", user.Path(), system.Path()};
+  EXPECT_EQ(FindNewestVersion("VT7PP4FW", dirs), 105);
+  EXPECT_EQ(FindImagePath("VT7PP4FW", 105, dirs), user.File("VT7PP4FW.105"));
+  EXPECT_EQ(FindImagePath("VT7PP4FW", 101, dirs), system.File("VT7PP4FW.101"));
+  EXPECT_EQ(FindImagePath("VT7PP4FW", 102, dirs), "");
+  EXPECT_EQ(FindImagePath("PP4JEDK0", 100, dirs), "");
+  EXPECT_EQ(FindNewestVersion("VT7PP4FW", ImageDirectories{}), 0);
+}
+
+TEST(DefaultImageDirectories, AreBesideTheProgramInTheUserDataDirectoryAndTheSystemOne) {
+  const char* old = getenv("XDG_DATA_HOME");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("XDG_DATA_HOME", "/srv/data", 1);
+  ImageDirectories dirs = DefaultImageDirectories();
+  EXPECT_EQ(dirs, (ImageDirectories{ProgramDirectory(), "/srv/data/Norvane/vantaLink/images/",
+                                    "/usr/share/vantalink/images/"}));
+  setenv("XDG_DATA_HOME", "relative/data", 1);  // XDG counts only absolute paths
+  dirs = DefaultImageDirectories();
+  EXPECT_EQ(dirs[1], std::string(getenv("HOME")) + "/.local/share/Norvane/vantaLink/images/");
+  if (old != nullptr) {
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_DATA_HOME");
+  }
 }
 
 // Each row: the names in the directory, and the newest firmware version they give.

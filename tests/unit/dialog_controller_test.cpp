@@ -29,7 +29,7 @@ class ControllerTest : public ::testing::Test {
     port_ = port.get();
     port_->openResult = LINK_E_PORT;
     controller_ = std::make_unique<DialogController>(
-        view_, std::make_unique<ProbeLink>(std::move(port), clock_), imageDir_);
+        view_, std::make_unique<ProbeLink>(std::move(port), clock_), ImageDirectories{imageDir_});
     DialogFields& f = controller_->Fields();
     f.portIndex = 0;
     f.speedIndex = 0;

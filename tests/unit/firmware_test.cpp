@@ -45,7 +45,7 @@ class FirmwareProgramming : public ::testing::Test {
  protected:
   ResultCode Program(const std::string& text, FirmwareOptions options = {}) {
     EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), text));
-    options.imageDir = dir.Path();
+    options.imageDirs = {dir.Path()};
     return ProgramFirmware(loader.Link(), 1, sink, progress, options);
   }
   // The erase requests' sector addresses and the program requests' (address, data) in order.
@@ -98,7 +98,7 @@ TEST_F(FirmwareProgramming, AnImageWithNothingToProgramStillErasesAndWritesOnlyT
 
 TEST_F(FirmwareProgramming, AFileThatCannotBeOpenedLeavesStatusAndProbeAlone) {
   for (ImageVersion version : {0, 2, 256, 300}) {
-    EXPECT_EQ(ProgramFirmware(loader.Link(), version, sink, progress, {dir.Path()}),
+    EXPECT_EQ(ProgramFirmware(loader.Link(), version, sink, progress, {{dir.Path()}}),
               LDR_E_FIRMWARE_FILE);
   }
   EXPECT_TRUE(statuses.empty());
@@ -170,7 +170,7 @@ TEST_F(FirmwareProgramming, LineEndsAndLetterCaseDoNotChangeTheFlash) {
   params.style.crlf = true;
   params.style.lowerCase = true;
   EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.002"), test::MakeFirmwareImage(params).text));
-  ASSERT_EQ(ProgramFirmware(other.Link(), 2, sink, progress, {dir.Path()}), RESULT_OK);
+  ASSERT_EQ(ProgramFirmware(other.Link(), 2, sink, progress, {{dir.Path()}}), RESULT_OK);
   EXPECT_EQ(other.flash, loader.flash);
 }
 
@@ -267,8 +267,8 @@ TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
     const std::string text = ScatteredImage(seed);
     FakeLoader perRecord, merged;
     EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), text));
-    ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {dir.Path()}), RESULT_OK);
-    FirmwareOptions fast{dir.Path()};
+    ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {{dir.Path()}}), RESULT_OK);
+    FirmwareOptions fast{{dir.Path()}};
     fast.mergeRecords = true;
     ASSERT_EQ(ProgramFirmware(merged.Link(), 1, sink, progress, fast), RESULT_OK);
     EXPECT_EQ(merged.flash, perRecord.flash) << "seed " << seed;
@@ -305,7 +305,7 @@ TEST_F(FirmwareProgramming, VerificationReadsTheImageBackAndNamesTheFirstDiffere
   const test::FirmwareImage image = test::MakeFirmwareImage(params);
   uint32_t difference = 0;
   FirmwareOptions verify;
-  verify.imageDir = dir.Path();
+  verify.imageDirs = {dir.Path()};
   verify.verifyReadBack = true;
   verify.firstDifference = &difference;
   ASSERT_EQ(Program(image.text, verify), RESULT_OK);

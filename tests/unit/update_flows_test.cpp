@@ -23,7 +23,7 @@ constexpr const char* kFailed = "Updating firmware and logic failed!";
 
 class Flows : public ::testing::Test {
  protected:
-  FlowContext Context() { return FlowContext{loader.Link(), view, fields, progress, dir.Path()}; }
+  FlowContext Context() { return FlowContext{loader.Link(), view, fields, progress, {dir.Path()}}; }
 
   test::FirmwareImage PutFirmware(uint8_t version) {
     test::FirmwareParams params;
@@ -104,6 +104,26 @@ TEST_F(Flows, UpdateWritesFirmwareAndLogicThenShowsTheNewVersions) {
   EXPECT_TRUE(Sent({LDR_LOGIC_ACCESS, 0}));
 }
 
+// The window and the command line look in several directories; each image comes from the one
+// where its newest version lies.
+TEST_F(Flows, UpdateTakesEachImageFromTheDirectoryWhereItsNewestVersionLies) {
+  loader.InstallFirmwareVersion(3);
+  Connect();
+  const test::FirmwareImage image = PutFirmware(5);
+  test::ImageTempDir logicDir;
+  test::JedecImage logic = test::MakeJedecImage({});
+  ASSERT_TRUE(test::WriteTextFile(logicDir.File("PP4JEDK0.012"), logic.text));
+  ASSERT_TRUE(test::WriteTextFile(dir.File("PP4JEDK0.011"), "not a fuse map\n"));
+  FlowContext context{loader.Link(), view, fields, progress, {dir.Path(), logicDir.Path()}};
+  fields.newestLogicVersion = FindNewestVersion(kLogicBase, context.imageDirs);
+  ASSERT_EQ(fields.newestLogicVersion, 12);
+  OnUpdate(context);
+  EXPECT_EQ(view.status, kPassed);
+  EXPECT_EQ(loader.Flash(image.address, 2048), test::ExpectedFlash(image));
+  EXPECT_EQ(loader.rows, logic.rows);
+  EXPECT_EQ(fields.identity.logicVersion, 12);
+}
+
 TEST_F(Flows, AnOlderImageOnDiskReplacesANewerFirmware) {
   loader.InstallFirmwareVersion(105);
   Connect();
@@ -171,7 +191,7 @@ TEST_F(Flows, ATenCharacterSerialEndingInCSelectsTheSecondLogicImage) {
     const std::vector<std::string> first = PutLogic("PP4JEDK0", 9, 1);
     const std::vector<std::string> second = PutLogic("PP4JEDK1", 9, 2);
     f.newestLogicVersion = 9;
-    FlowContext context{probe.Link(), v, f, progress, dir.Path()};
+    FlowContext context{probe.Link(), v, f, progress, {dir.Path()}};
     OnUpdate(context);
     EXPECT_EQ(v.status, kPassed) << c.serial;
     EXPECT_EQ(probe.rows, c.second ? second : first) << c.serial;
