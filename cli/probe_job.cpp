@@ -474,13 +474,15 @@ std::string FirmwareFileProblem(const std::string& path) {
   uint32_t address = 0;
   uint8_t data[256];
   int lineNumber = 0;
+  bool holdsData = false;
   while (file.ReadLine(line, 256)) {
     ++lineNumber;
-    if (ParseSRecord(line, address, data) < 0) {
-      return path + ": bad record on line " + std::to_string(lineNumber);
-    }
+    const int count = ParseSRecord(line, address, data);
+    if (count < 0) return path + ": bad record on line " + std::to_string(lineNumber);
+    holdsData = holdsData || count > 0;
   }
   if (file.Failed()) return path + ": read error after line " + std::to_string(lineNumber);
+  if (!holdsData) return path + ": the image holds no data records";
   return "";
 }
 

@@ -62,7 +62,8 @@ ProbeResult RunProbeJob(const JobSettings& settings, const ProbeTarget& target, 
                         int slot);
 
 // The first problem of a firmware image file, as the programming run would meet it: "" when the
-// file opens and every line is a valid S-record, else a sentence naming the file and line.
+// file opens, every line is a valid S-record and some record carries data, else a sentence naming
+// the file (and the line where there is one).
 std::string FirmwareFileProblem(const std::string& path);
 
 }  // namespace vanta::cli

@@ -63,6 +63,13 @@ ResultCode ReadImage(TextFile& file, std::vector<ImageLine>& lines) {
   return file.Failed() ? LDR_E_FIRMWARE_FILE : RESULT_OK;
 }
 
+// An image without a single data byte would leave the firmware sectors erased and the marker
+// vouching for firmware that is not there: it is refused like a bad record.
+bool HoldsData(const std::vector<ImageLine>& lines) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [](const ImageLine& line) { return !line.data.empty(); });
+}
+
 // Record by record, as the window has always written: one write per data record.
 std::vector<WriteStep> PerRecordSteps(const std::vector<ImageLine>& lines) {
   std::vector<WriteStep> steps;
@@ -205,7 +212,7 @@ ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSi
   // The whole file is checked before the first erase: a bad file must not cost the probe the
   // firmware it has.
   std::vector<ImageLine> lines;
-  if (ReadImage(file, lines) != RESULT_OK) {
+  if (ReadImage(file, lines) != RESULT_OK || !HoldsData(lines)) {
     status(kProgramFailed);
     return LDR_E_FIRMWARE_FILE;
   }
@@ -228,6 +235,8 @@ ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSi
     if (!step.bytes.empty()) {
       rc = ProgramMemory(link, step.address, static_cast<uint16_t>(step.bytes.size()),
                          step.bytes.data(), replyValue);
+      // The failure shows at once; the line's progress follows and the failure closes the run.
+      if (rc != RESULT_OK) status(kProgramFailed);
     }
     ShowPercent(kProgressFormat, status, progress, total, step.positionAfter);
     if (rc != RESULT_OK) {

@@ -32,9 +32,10 @@ struct FirmwareOptions {
 };
 
 // Programs the image of version found in options.imageDirs. The whole file is read and checked
-// first: a file that cannot be opened (status untouched) or holds a bad record ("Firmware:
-// Programming Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is erased. Then the
-// three firmware sectors are erased, the records written and the marker AA 55 55 AA written last.
+// first: a file that cannot be opened (status untouched), holds a bad record or no data record at
+// all ("Firmware: Programming Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is
+// erased. Then the three firmware sectors are erased, the records written and the marker
+// AA 55 55 AA written last.
 ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
                            ProgressDisplay& progress, const FirmwareOptions& options = {});
 

@@ -288,6 +288,11 @@ TEST(CliImages, FirmwareFileProblemFindsTheBadLine) {
   text.insert(third + 1, "S1FF\n");  // becomes line 4
   WriteText(bad, text);
   EXPECT_EQ(FirmwareFileProblem(bad), bad + ": bad record on line 4");
+  std::string empty = home.Path() + "/VT7PP4FW.004";
+  for (const char* text : {"", "S00600004844521B\nS9030000FC\n"}) {
+    WriteText(empty, text);
+    EXPECT_EQ(FirmwareFileProblem(empty), empty + ": the image holds no data records");
+  }
   EXPECT_EQ(FirmwareFileProblem(home.Path() + "/VT7PP4FW.003"),
             "cannot open " + home.Path() + "/VT7PP4FW.003");
 }

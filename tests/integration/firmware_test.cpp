@@ -63,14 +63,18 @@ TEST_F(FirmwareOnProbe, TheProbesFlashEqualsTheImageAndItReportsTheNewVersion) {
   EXPECT_EQ(statuses.back(), "Firmware: Programming Flash ... passed!");
 }
 
-TEST_F(FirmwareOnProbe, ABadFileCostsTheProbeNothing) {
+TEST_F(FirmwareOnProbe, ABadOrEmptyFileCostsTheProbeNothing) {
   ProbeOnPty target;
   target.probe.InstallFirmwareVersion(3);
-  target.probe.ClearCommandLog();
-  std::string text = Image(8192).text;
-  text.insert(text.size() / 2, "\n");  // a blank line half-way
-  EXPECT_EQ(Program(target, text), LDR_E_FIRMWARE_FILE);
-  EXPECT_TRUE(target.probe.CommandLog().empty());
+  const std::vector<uint8_t> before = target.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize);
+  std::string halfWayBlank = Image(8192).text;
+  halfWayBlank.insert(halfWayBlank.size() / 2, "\n");
+  for (const std::string& text : {halfWayBlank, std::string(), std::string("S9030000FC\n")}) {
+    target.probe.ClearCommandLog();
+    EXPECT_EQ(Program(target, text), LDR_E_FIRMWARE_FILE);
+    EXPECT_TRUE(target.probe.CommandLog().empty());
+    EXPECT_EQ(target.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize), before);
+  }
   EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1603);
 }
 
