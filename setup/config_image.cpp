@@ -48,16 +48,15 @@ size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::
   while (position < size && config[position] <= 0x20) ++position;
   while (position < size && line.size() < kMaxLine) {
     const uint8_t byte = config[position];
-    if (byte > 0x7F || byte == '\r' || byte == '\n') break;
+    // Bytes 0x80..0xFE (a non-ASCII name, an accent in a comment) belong to the line: ending the
+    // line there would scan the rest of a comment as a line of its own.
+    if (byte == kFill || byte == '\r' || byte == '\n') break;
     line.push_back(byte == '\t' ? ' ' : static_cast<char>(byte));
     ++position;
   }
   // The line is a C string to the scanner: a 0x00 inside it ends its text.
   const size_t nul = line.find('\0');
   if (nul != std::string::npos) line.resize(nul);
-  // A byte 0x80..0xFE ends the line and is stepped over; stopping on it would scan it forever.
-  // 0xFF stays where it is: it ends the whole scan.
-  if (position < size && config[position] > 0x7F && config[position] != kFill) ++position;
   return position;
 }
 
@@ -91,7 +90,9 @@ std::string ConfigRelativePath(const std::string& configPath, const std::string&
 int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image) {
   bool inRegs = false;
   size_t imageLength = 0;
-  size_t position = 0;
+  // Editors on some systems put a UTF-8 byte-order mark in front of the text; it is no part of
+  // the first line (the file itself is still stored as it is).
+  size_t position = config[0] == 0xEF && config[1] == 0xBB && config[2] == 0xBF ? 3 : 0;
   std::string line, token, keyword, name;
   for (;;) {
     position = ReadConfigLine(config, kConfigLimit, position, line);

@@ -18,10 +18,9 @@ inline constexpr size_t kChunk = 1024;
 // length, or SETUP_E_CONFIG_FILE when it cannot be opened or read, or holds 65536 bytes or more.
 int32_t LoadConfigFile(const std::string& path, uint8_t* buffer);
 
-// Copies one line from config at position into line (at most 256 characters; a tab becomes a
-// blank; a 0x00 ends the line's text), after skipping bytes 0x00..0x20. Returns where it stopped:
-// CR, LF, 0xFF, the 257th byte, or just behind a byte 0x80..0xFE, which ends the line and is
-// stepped over so the scan goes on with the next line. Never reads at or past size.
+// Copies one line from config at position into line (at most 256 bytes, 0x80..0xFE included; a
+// tab becomes a blank; a 0x00 ends the line's text), after skipping bytes 0x00..0x20. Returns
+// where it stopped: CR, LF, 0xFF or the 257th byte. Never reads at or past size.
 size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::string& line);
 
 // Next token of line from position (blanks skipped; a double-quoted token may hold blanks and
@@ -32,7 +31,8 @@ size_t NextToken(const std::string& line, size_t position, std::string& token);
 // The directory part of configPath (up to its last '/' or '\\') followed by name.
 std::string ConfigRelativePath(const std::string& configPath, const std::string& name);
 
-// Scans config (kConfigLimit bytes, ended by a 0xFF) and builds the register image into image
+// Scans config (kConfigLimit bytes, ended by a 0xFF; a UTF-8 byte-order mark at its start is
+// passed over) and builds the register image into image
 // (kConfigLimit bytes, filled with 0xFF first). Returns its length or SETUP_E_REG_FILE (a file
 // that cannot be opened or read, a path over 255 characters, an image of 65536 bytes).
 int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,17 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 void WriteFile(const std::string& path, const std::string& text) {
   WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<uint8_t> FileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
 }
 
 // A distinct byte pattern (never all 0xFF) so that a stray write or erase shows.
@@ -196,6 +208,18 @@ TEST_F(TransmitTest, AllOnesHostStoresTheConfigurationAndItsRegisterImage) {
   EXPECT_EQ(recorder_.requests[1].address, CONFIG_SECTOR);
   EXPECT_EQ(recorder_.requests[2].address, REGISTER_IMAGE_AREA);
   EXPECT_EQ(recorder_.requests[2].count, 1024);
+}
+
+// A UTF-8 file with a byte-order mark: an accented comment naming a file stays a comment, and a
+// name with an accent is opened whole.
+TEST_F(TransmitTest, NonAsciiTextStaysInItsLineAndStoresNoPhantomRecord) {
+  const std::string data = std::string(VANTA_TEST_DATA) + "/config/";
+  const std::string path = data + "utf8_with_byte_order_mark.cfg";
+  const SetupTexts texts = Texts("255.255.255.255", path);
+  ASSERT_EQ(TransmitSetup(link_, texts), RESULT_OK);
+  const std::vector<uint8_t> image =
+      Concat({{0x80}, FileBytes(data + "a.def"), {0x82}, FileBytes(data + "r\xc3\xa9gs.def")});
+  ExpectFlashHolds(ExpectedBlock(texts), FileBytes(path), image);
 }
 
 TEST_F(TransmitTest, ConfigurationPathLongerThanTheBlocksNameIsStillReadWhole) {

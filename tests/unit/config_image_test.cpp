@@ -143,19 +143,28 @@ TEST(ConfigLine, CopiesOneLineAndStopsWhereTheNextBegins) {
        "abc\x7f"
        "def",
        7},
-      // 0x80..0xFE ends the line and is stepped over, so the scan goes on after it.
+      // 0x80..0xFE belong to the line; 0xFF ends it and stays for the caller to see.
       {"abc\x80"
        "def\n",
-       0, "abc", 4},
+       0,
+       "abc\x80"
+       "def",
+       7},
       {"abc\xfe"
        "def\n",
-       0, "abc", 4},
-      {"\x80"
-       "def\n",
-       0, "", 1},
+       0,
+       "abc\xfe"
+       "def",
+       7},
       {"  \xe9"
        "def\n",
-       0, "", 3},
+       0,
+       "\xe9"
+       "def",
+       6},
+      {"abc\xff"
+       "def\n",
+       0, "abc", 3},
       // A 0x00 inside a line ends the line's text; the copy still runs to the line end.
       {std::string("ab\0cd\nX", 7), 0, "ab", 5},
   };
@@ -257,7 +266,9 @@ TEST(RegisterImage, FixtureFilesGiveTheirRecords) {
       {"regs_header_with_blank.cfg", {}},
       {"tabs_and_leading_blanks.cfg", Concat({Record(0x80, a), Record(0x82, b)})},
       {"numbered_tag_wraps.cfg", Concat({Record(0x86, a), Record(0xBF, b), Record(0x85, empty)})},
-      {"byte_0x80_in_text.cfg", Concat({Record(0x80, a), Record(0x80, b), Record(0x80, empty)})},
+      {"byte_0x80_in_text.cfg", Record(0x80, a)},
+      {"utf8_with_byte_order_mark.cfg",
+       Concat({Record(0x80, a), Record(0x82, kData + "r\xc3\xa9gs.def")})},
       {"several_regs_sections.cfg", Concat({Record(0x80, a), Record(0x80, b)})},
       {"empty_register_file.cfg", {0x80}},
       {"byte_0xff_ends_scan.cfg", Record(0x80, a)},
