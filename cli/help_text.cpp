@@ -34,12 +34,13 @@ const HelpPage kProgram = {
     "vantalink-cli link-check --port COM5 --trace"};
 
 const HelpPage kPages[] = {
-    {"link-check", "open the link and time a few transactions",
+    {"link-check", "connect and time a few transactions",
      "vantalink-cli link-check [--count N] [GLOBAL OPTIONS]",
-     "Opens the link once (speed search, then the change to the speed asked for), sends the "
-     "identify command --count times and reports the speed reached and the round-trip times "
-     "(least, mean, most). No connect retries: together with --trace it shows why a probe does "
-     "not answer.",
+     "Connects as the Connect button does (speed search, the change to the speed asked for, "
+     "the loader entry, and another attempt while the probe answers from its running "
+     "firmware), then sends the identify command --count times and reports the speed reached "
+     "and the round-trip times (least, mean, most). Together with --trace it shows why a probe "
+     "does not answer.",
      "vantalink-cli link-check --port COM1 --speed 115200\n"
      "vantalink-cli link-check --port /dev/ttyUSB0 --count 50 --trace"},
     {"info", "show a probe's versions, serial number and MAC address",

@@ -94,11 +94,7 @@ class Job {
     auto link = std::make_unique<ProbeLink>(
         std::make_unique<FixedDevicePort>(target_.device, MakePosixSerialPort()));
     if (settings_.trace) link->SetObserver(&trace_);
-    if (settings_.command == Command::LinkCheck) {
-      LinkCheck(*link);
-    } else {
-      RunFlows(std::move(link));
-    }
+    RunFlows(std::move(link));
     result_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     console_.Status(slot_, result_.status == EXIT_OK ? "done" : "failed: " + result_.error);
     return result_;
@@ -153,6 +149,7 @@ class Job {
         Transmit(controller);
         break;
       case Command::LinkCheck:
+        LinkCheck(controller.Link());
         break;
     }
     Leave(controller);
@@ -393,26 +390,17 @@ class Job {
     if (ReadIdentity(controller.Link(), now) == RESULT_OK) result_.after = now;
   }
 
+  // Times bare LDR_IDENTIFY requests over the link the Connect flow opened: a probe that ran its
+  // firmware has been brought into its loader by then, or the connect has failed.
   void LinkCheck(ProbeLink& link) {
-    uint32_t asked = SpeedFromIndex(settings_.speedIndex);
-    view_.SetStatus("Opening the link ...");
-    ResultCode code = link.OpenLink(target_.device, asked);
-    result_.details["speedAsked"] = asked;
-    if (code != RESULT_OK) {
-      view_.SetStatus("Opening the link failed!");
-      Fail(result_, EXIT_CONNECT, std::string("cannot open the link") + CodeText(code));
-      view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
-      ExplainPort();
-      return;
-    }
-    result_.connected = true;
+    result_.details["speedAsked"] = SpeedFromIndex(settings_.speedIndex);
     result_.details["speedReached"] = link.Speed();
     int answered = 0;
     double best = 0, worst = 0, total = 0;
     for (int i = 0; i < settings_.transactions; ++i) {
-      uint8_t request[1] = {LDR_IDENTIFY};
+      const uint8_t request[1] = {LDR_IDENTIFY};
       Clock::time_point sent = Clock::now();
-      int32_t length = link.Transact(request, 1, link.ReplyBuffer(), kMaxPayload, 0);
+      int32_t length = TransactCommand(link, request, 1);
       double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
       view_.SetStatus("Link check ... ( " + std::to_string((i + 1) * 100 / settings_.transactions) +
                       "% )");
@@ -433,8 +421,6 @@ class Job {
                std::to_string(settings_.transactions) + " transactions got no reply");
       view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
     }
-    if (!settings_.stayInLoader) StartFirmware(link);
-    link.CloseLink();
   }
 
   static constexpr uint32_t kNoDifference = 0xFFFFFFFF;

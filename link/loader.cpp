@@ -8,34 +8,35 @@
 namespace vanta {
 namespace {
 
-// Extra reply time-outs: how long the probe's loader may work on each command.
-constexpr uint32_t kIdentifyMs = 1000;
-constexpr uint32_t kReadMemoryMs = 10;
-constexpr uint32_t kEraseSectorMs = 10000;
-constexpr uint32_t kProgramMs = 1000;
-constexpr uint32_t kLogicAccessMs = 100;
-constexpr uint32_t kLogicDeviceTypeMs = 100;
-constexpr uint32_t kLogicReadRowMs = 100;
-constexpr uint32_t kLogicProgramRowMs = 300;
-constexpr uint32_t kLogicReadUesMs = 100;
-constexpr uint32_t kLogicProgramUesMs = 300;
-constexpr uint32_t kLogicEraseMs = 600;
-constexpr uint32_t kStartFirmwareMs = 200;
-constexpr uint32_t kEnterLoaderMs = 10;
+// The commands with the extra reply time-out of each: how long the probe's loader may work on it.
+constexpr LoaderCommandInfo kCommands[] = {
+    {LDR_IDENTIFY, "LDR_IDENTIFY", 1000},
+    {LDR_READ_MEMORY, "LDR_READ_MEMORY", 10},
+    {LDR_ERASE_SECTOR, "LDR_ERASE_SECTOR", 10000},
+    {LDR_PROGRAM, "LDR_PROGRAM", 1000},
+    {LDR_LOGIC_ACCESS, "LDR_LOGIC_ACCESS", 100},
+    {LDR_LOGIC_DEVICE_TYPE, "LDR_LOGIC_DEVICE_TYPE", 100},
+    {LDR_LOGIC_READ_ROW, "LDR_LOGIC_READ_ROW", 100},
+    {LDR_LOGIC_PROGRAM_ROW, "LDR_LOGIC_PROGRAM_ROW", 300},
+    {LDR_LOGIC_READ_UES, "LDR_LOGIC_READ_UES", 100},
+    {LDR_LOGIC_PROGRAM_UES, "LDR_LOGIC_PROGRAM_UES", 300},
+    {LDR_LOGIC_ERASE, "LDR_LOGIC_ERASE", 600},
+    {LDR_START_FIRMWARE, "LDR_START_FIRMWARE", 200},
+    {LDR_ENTER_LOADER, "LDR_ENTER_LOADER", 10},
+};
 
 // The running firmware answers the loader-entry request and then resets into the loader; this
 // gives it the time to come back before the caller tries again.
 constexpr uint32_t kFirmwareRestartMs = 1000;
 
 // One request/reply exchange over the link's shared buffers; the reply length or a session code.
-int32_t Exchange(ProbeLink& link, const uint8_t* end, uint32_t extraTimeoutMs) {
+int32_t Exchange(ProbeLink& link, const uint8_t* end) {
   uint8_t* request = link.RequestBuffer();
-  return link.Transact(request, static_cast<size_t>(end - request), link.ReplyBuffer(), kMaxPayload,
-                       extraTimeoutMs);
+  return TransactCommand(link, request, static_cast<size_t>(end - request));
 }
 
-int32_t SimpleCommand(ProbeLink& link, uint8_t code, uint32_t extraTimeoutMs) {
-  return Exchange(link, PutU8(link.RequestBuffer(), code), extraTimeoutMs);
+int32_t SimpleCommand(ProbeLink& link, uint8_t code) {
+  return Exchange(link, PutU8(link.RequestBuffer(), code));
 }
 
 // For the commands whose reply is not examined: any reply, an empty one included, is success.
@@ -45,37 +46,22 @@ ResultCode Unchecked(int32_t result) {
 
 }  // namespace
 
-const char* LoaderCommandName(uint8_t code) {
-  switch (code) {
-    case LDR_IDENTIFY:
-      return "LDR_IDENTIFY";
-    case LDR_READ_MEMORY:
-      return "LDR_READ_MEMORY";
-    case LDR_ERASE_SECTOR:
-      return "LDR_ERASE_SECTOR";
-    case LDR_PROGRAM:
-      return "LDR_PROGRAM";
-    case LDR_LOGIC_ACCESS:
-      return "LDR_LOGIC_ACCESS";
-    case LDR_LOGIC_DEVICE_TYPE:
-      return "LDR_LOGIC_DEVICE_TYPE";
-    case LDR_LOGIC_READ_ROW:
-      return "LDR_LOGIC_READ_ROW";
-    case LDR_LOGIC_PROGRAM_ROW:
-      return "LDR_LOGIC_PROGRAM_ROW";
-    case LDR_LOGIC_READ_UES:
-      return "LDR_LOGIC_READ_UES";
-    case LDR_LOGIC_PROGRAM_UES:
-      return "LDR_LOGIC_PROGRAM_UES";
-    case LDR_LOGIC_ERASE:
-      return "LDR_LOGIC_ERASE";
-    case LDR_START_FIRMWARE:
-      return "LDR_START_FIRMWARE";
-    case LDR_ENTER_LOADER:
-      return "LDR_ENTER_LOADER";
-    default:
-      return nullptr;
+const LoaderCommandInfo* FindLoaderCommand(uint8_t code) {
+  for (const LoaderCommandInfo& command : kCommands) {
+    if (command.code == code) return &command;
   }
+  return nullptr;
+}
+
+const char* LoaderCommandName(uint8_t code) {
+  const LoaderCommandInfo* command = FindLoaderCommand(code);
+  return command != nullptr ? command->name : nullptr;
+}
+
+int32_t TransactCommand(ProbeLink& link, const uint8_t* request, size_t count) {
+  const LoaderCommandInfo* command = count > 0 ? FindLoaderCommand(request[0]) : nullptr;
+  return link.Transact(request, count, link.ReplyBuffer(), kMaxPayload,
+                       command != nullptr ? command->extraTimeoutMs : 0);
 }
 
 uint16_t CorrectFirmwareVersion(uint16_t stored) {
@@ -109,14 +95,14 @@ ResultCode DecodeIdentityReply(const uint8_t* reply, int32_t length, DeviceIdent
 }
 
 ResultCode ReadIdentity(ProbeLink& link, DeviceIdentity& identity) {
-  int32_t result = SimpleCommand(link, LDR_ENTER_LOADER, kEnterLoaderMs);
+  int32_t result = SimpleCommand(link, LDR_ENTER_LOADER);
   if (result < 0) return result;
   // An empty reply came from the loader too; only a byte 'r' means the firmware answered.
   if (result >= 1 && link.ReplyBuffer()[0] == LDR_ENTER_LOADER) {
     DelayMs(link.GetClock(), kFirmwareRestartMs);
     return LDR_E_NOT_IN_LOADER;
   }
-  result = SimpleCommand(link, LDR_IDENTIFY, kIdentifyMs);
+  result = SimpleCommand(link, LDR_IDENTIFY);
   if (result < 0) return result;
   return DecodeIdentityReply(link.ReplyBuffer(), result, identity);
 }
@@ -125,7 +111,7 @@ ResultCode ReadMemory(ProbeLink& link, uint32_t address, uint16_t count, uint8_t
   uint8_t* at = PutU8(link.RequestBuffer(), LDR_READ_MEMORY);
   at = PutU32(at, address);
   at = PutU16(at, count);
-  const int32_t result = Exchange(link, at, kReadMemoryMs);
+  const int32_t result = Exchange(link, at);
   if (result < 0) return result;
   const uint8_t* reply = link.ReplyBuffer();
   if (result != count + 7 || reply[0] != LDR_READ_MEMORY) return LDR_E_BAD_REPLY;
@@ -136,7 +122,7 @@ ResultCode ReadMemory(ProbeLink& link, uint32_t address, uint16_t count, uint8_t
 ResultCode EraseSector(ProbeLink& link, uint32_t address) {
   uint8_t* at = PutU8(link.RequestBuffer(), LDR_ERASE_SECTOR);
   at = PutU32(at, address);
-  const int32_t result = Exchange(link, at, kEraseSectorMs);
+  const int32_t result = Exchange(link, at);
   if (result < 0) return result;
   const uint8_t* reply = link.ReplyBuffer();
   if (result != 2 || reply[0] != LDR_ERASE_SECTOR) return LDR_E_BAD_REPLY;
@@ -153,7 +139,7 @@ ResultCode ProgramMemory(ProbeLink& link, uint32_t address, uint16_t count, cons
   at = PutU16(at, count);
   if (count > 0) std::memcpy(at, data, count);
   at += count;
-  const int32_t result = Exchange(link, at, kProgramMs);
+  const int32_t result = Exchange(link, at);
   if (result < 0) return result;
   const uint8_t* reply = link.ReplyBuffer();
   if (result != 6 || reply[0] != LDR_PROGRAM) return LDR_E_BAD_REPLY;
@@ -163,16 +149,16 @@ ResultCode ProgramMemory(ProbeLink& link, uint32_t address, uint16_t count, cons
 
 ResultCode EnterLogicAccess(ProbeLink& link) {
   uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_ACCESS), 1);
-  return Unchecked(Exchange(link, at, kLogicAccessMs));
+  return Unchecked(Exchange(link, at));
 }
 
 ResultCode LeaveLogicAccess(ProbeLink& link) {
   uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_ACCESS), 0);
-  return Unchecked(Exchange(link, at, kLogicAccessMs));
+  return Unchecked(Exchange(link, at));
 }
 
 ResultCode ReadLogicDeviceType(ProbeLink& link, uint8_t& deviceType) {
-  const int32_t result = SimpleCommand(link, LDR_LOGIC_DEVICE_TYPE, kLogicDeviceTypeMs);
+  const int32_t result = SimpleCommand(link, LDR_LOGIC_DEVICE_TYPE);
   if (result < 0) return result;
   // A shorter reply has no type byte; what the buffer holds there is left from an older reply.
   if (result < 2) return LDR_E_BAD_REPLY;
@@ -181,7 +167,7 @@ ResultCode ReadLogicDeviceType(ProbeLink& link, uint8_t& deviceType) {
 }
 
 ResultCode EraseLogic(ProbeLink& link) {
-  return Unchecked(SimpleCommand(link, LDR_LOGIC_ERASE, kLogicEraseMs));
+  return Unchecked(SimpleCommand(link, LDR_LOGIC_ERASE));
 }
 
 ResultCode ProgramLogicRow(ProbeLink& link, uint8_t row, const std::string& rowText) {
@@ -189,20 +175,20 @@ ResultCode ProgramLogicRow(ProbeLink& link, uint8_t row, const std::string& rowT
   if (rowText.size() < static_cast<size_t>(kFusesPerRow)) return LDR_E_PROGRAM;
   uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_PROGRAM_ROW), row);
   std::memcpy(at, rowText.data(), kFusesPerRow);
-  return Unchecked(Exchange(link, at + kFusesPerRow, kLogicProgramRowMs));
+  return Unchecked(Exchange(link, at + kFusesPerRow));
 }
 
 ResultCode ProgramLogicUes(ProbeLink& link, const std::string& uesText) {
   if (uesText.size() < static_cast<size_t>(kUesBits)) return LDR_E_PROGRAM;
   uint8_t* at = PutU8(link.RequestBuffer(), LDR_LOGIC_PROGRAM_UES);
   std::memcpy(at, uesText.data(), kUesBits);
-  return Unchecked(Exchange(link, at + kUesBits, kLogicProgramUesMs));
+  return Unchecked(Exchange(link, at + kUesBits));
 }
 
 ResultCode ReadLogicRow(ProbeLink& link, uint8_t row, std::string& programmed,
                         std::string& erased) {
   uint8_t* at = PutU8(PutU8(link.RequestBuffer(), LDR_LOGIC_READ_ROW), row);
-  const int32_t result = Exchange(link, at, kLogicReadRowMs);
+  const int32_t result = Exchange(link, at);
   if (result < 0) return result;
   if (result != 1 + 2 * kFusesPerRow) return LDR_E_BAD_REPLY;
   const char* reply = reinterpret_cast<const char*>(link.ReplyBuffer());
@@ -212,7 +198,7 @@ ResultCode ReadLogicRow(ProbeLink& link, uint8_t row, std::string& programmed,
 }
 
 ResultCode ReadLogicUes(ProbeLink& link, std::string& uesText) {
-  const int32_t result = SimpleCommand(link, LDR_LOGIC_READ_UES, kLogicReadUesMs);
+  const int32_t result = SimpleCommand(link, LDR_LOGIC_READ_UES);
   if (result < 0) return result;
   if (result != 1 + kUesBits) return LDR_E_BAD_REPLY;
   uesText.assign(reinterpret_cast<const char*>(link.ReplyBuffer()) + 1, kUesBits);
@@ -220,7 +206,7 @@ ResultCode ReadLogicUes(ProbeLink& link, std::string& uesText) {
 }
 
 ResultCode StartFirmware(ProbeLink& link) {
-  return Unchecked(SimpleCommand(link, LDR_START_FIRMWARE, kStartFirmwareMs));
+  return Unchecked(SimpleCommand(link, LDR_START_FIRMWARE));
 }
 
 ResultCode EraseAllSectors(ProbeLink& link) {

@@ -26,8 +26,22 @@ enum LoaderCommand : uint8_t {
   LDR_ENTER_LOADER = 114,       // 'r'
 };
 
+// A command code with its name and the extra reply time-out the probe's loader may take for it.
+struct LoaderCommandInfo {
+  uint8_t code;
+  const char* name;  // "LDR_IDENTIFY"
+  uint32_t extraTimeoutMs;
+};
+
+// The table entry of a command code, or nullptr for a code the tool does not send.
+const LoaderCommandInfo* FindLoaderCommand(uint8_t code);
 // Name of a command code ("LDR_IDENTIFY"), or nullptr for a code the tool does not send.
 const char* LoaderCommandName(uint8_t code);
+
+// One Transact of count request bytes (the first the command code) with that command's extra
+// time-out (none for a code the tool does not send); the reply's payload length, the reply in
+// link.ReplyBuffer(), or a session code. The request may lie in link.RequestBuffer().
+int32_t TransactCommand(ProbeLink& link, const uint8_t* request, size_t count);
 
 // Probe flash addresses the tool writes or erases.
 inline constexpr uint32_t SETUP_SECTOR = 0x01008000;

@@ -17,6 +17,9 @@ contains "$out" "Firmware:  0.05  (newest image 0.06)" "info"
 contains "$out" "Logic:     0.07  (newest image unknown)" "info"
 contains "$out" "Update:    available" "info"
 contains "$err" "COM1: Starting firmware please wait...." "leaving the probe"
+# link-check on the probe that now runs its firmware: it connects first, as info does.
+expect 0 link-check --port COM1 --speed 38400 --count 2
+contains "$out" "COM1: link at 38400 bit/s (asked 38400); 2 of 2 transactions answered" "link-check"
 
 # info, JSON, on the device path itself: one object (the probe answers from firmware first,
 # and the connect's next attempt finds the loader again).

@@ -127,6 +127,11 @@ Bytes Concat(Bytes head, const std::string& tail) {
   return head;
 }
 
+ResultCode Bare(ProbeLink& link, const Bytes& request) {
+  const int32_t result = TransactCommand(link, request.data(), request.size());
+  return result < 0 ? result : RESULT_OK;
+}
+
 // With a silent probe every command sends its request three times and waits its reply time-out,
 // which carries the command's own extra time.
 TEST_F(Loader, EveryCommandSendsItsRequestWithItsTimeOut) {
@@ -166,6 +171,9 @@ TEST_F(Loader, EveryCommandSendsItsRequestWithItsTimeOut) {
        300},
       {"erase logic", [&](ProbeLink& l) { return EraseLogic(l); }, {112}, 600},
       {"start firmware", [&](ProbeLink& l) { return StartFirmware(l); }, {113}, 200},
+      // A bare request (a link check times these) gets its command's time too.
+      {"bare identify", [&](ProbeLink& l) { return Bare(l, {100}); }, {100}, 1000},
+      {"bare code the tool does not send", [&](ProbeLink& l) { return Bare(l, {102}); }, {102}, 0},
   };
   for (const CommandCase& c : cases) {
     SCOPED_TRACE(c.name);
