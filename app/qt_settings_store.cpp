@@ -54,8 +54,10 @@ FileState ExamineFile(const QString& path) {
   if (!info.isFile()) return FileState::Unreadable;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return FileState::Unreadable;
-  const QByteArray data = file.readAll();
+  QByteArray data = file.readAll();
   if (file.error() != QFileDevice::NoError) return FileState::Unreadable;
+  // Editors on other systems put a UTF-8 byte-order mark in front; it is no part of the text.
+  if (data.startsWith("\xEF\xBB\xBF")) data.remove(0, 3);
   return LooksLikeIni(data) ? FileState::Good : FileState::Corrupt;
 }
 

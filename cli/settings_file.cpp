@@ -112,7 +112,9 @@ std::optional<int> ParseInt(const std::string& text) {
 IniData ParseIni(const std::string& text) {
   IniData data;
   std::string section = "General";
-  std::istringstream in(text);
+  // A UTF-8 byte-order mark (some editors write one) is no part of the first line.
+  const bool byteOrderMark = text.rfind("\xEF\xBB\xBF", 0) == 0;
+  std::istringstream in(byteOrderMark ? text.substr(3) : text);
   std::string line;
   while (std::getline(in, line)) {
     std::string trimmed = Trim(line);

@@ -15,7 +15,8 @@ using IniData = std::map<std::string, std::map<std::string, std::string>>;
 
 // Parses QSettings' INI text: "[Vanta7%20PPC4xx]" sections with %XX escapes, key=value lines,
 // quoted values with backslash escapes (\" \\ \n \t \xHHHH), "@@" and "@String(...)" forms; a
-// comma outside quotes starts a list, of which the first element is kept.
+// comma outside quotes starts a list, of which the first element is kept. A UTF-8 byte-order mark
+// in front of the text is passed over.
 IniData ParseIni(const std::string& text);
 
 // The seven persisted values as far as the store holds them; missing ones stay empty.

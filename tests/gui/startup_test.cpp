@@ -216,6 +216,26 @@ TEST_F(SettingsFile, NumbersThatAreNotNumbersGiveTheDefault) {
   EXPECT_EQ(f.probeIpText, "10.0.0.1");
 }
 
+TEST_F(SettingsFile, AByteOrderMarkInFrontIsNoPartOfTheFile) {
+  fs::create_directories(dir_ + "/Norvane");
+  std::ofstream(File(), std::ios::binary)
+      << "\xEF\xBB\xBF[Vanta7%20PPC4xx]\nBaudrate=3\nComPort=4\nVantaIP=10.0.0.1\n";
+  QtSettingsStore store;
+  DialogFields f;
+  LoadSettings(store, f);
+  EXPECT_EQ(f.speedIndex, 3);
+  EXPECT_EQ(f.portIndex, 4);
+  EXPECT_EQ(f.probeIpText, "10.0.0.1");
+
+  SaveSettings(store, Sample());
+  EXPECT_FALSE(fs::exists(File() + ".corrupt"));
+  QtSettingsStore again;
+  DialogFields back;
+  LoadSettings(again, back);
+  EXPECT_EQ(back.portIndex, 18);
+  EXPECT_EQ(back.probeIpText, "192.168.1.10");
+}
+
 TEST_F(SettingsFile, CorruptFileGivesTheDefaultsAndIsKeptAsideOnSave) {
   fs::create_directories(dir_ + "/Norvane");
   std::string garbage = "[Vanta7%20PPC4xx]\nVantaIP=10.0.0.1\n[broken\n";

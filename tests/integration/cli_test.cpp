@@ -148,17 +148,22 @@ TEST(CliSettings, StoredValuesComeFromTheSectionAndBadNumbersAreIgnored) {
   EXPECT_FALSE(ReadStoredSettings().found);  // no file: nothing, and no error
   fs::create_directories(home.Path() + "/Norvane");
   EXPECT_EQ(SettingsFilePath(), home.Path() + "/Norvane/vantaLink.conf");
-  WriteText(SettingsFilePath(),
-            "[Other]\nVantaIP=9.9.9.9\n[Vanta7%20PPC4xx]\nBaudrate=x3\nComPort=-1\n"
-            "VantaIP=10.0.0.7\nHostIP=255.255.255.255\n");
-  StoredSettings stored = ReadStoredSettings();
-  EXPECT_TRUE(stored.found);
-  EXPECT_FALSE(stored.speedIndex.has_value());
-  EXPECT_EQ(stored.portIndex, -1);
-  EXPECT_EQ(stored.probeIp, "10.0.0.7");
-  EXPECT_EQ(stored.configHost, "255.255.255.255");
-  EXPECT_FALSE(stored.subnetMask.has_value());
-  EXPECT_FALSE(stored.configFile.has_value());
+  // The same file with a UTF-8 byte-order mark in front (as some editors save it) reads alike.
+  for (const char* mark : {"", "\xEF\xBB\xBF"}) {
+    SCOPED_TRACE(*mark != '\0' ? "with a byte-order mark" : "plain");
+    WriteText(SettingsFilePath(),
+              std::string(mark) +
+                  "[Vanta7%20PPC4xx]\nBaudrate=x3\nComPort=-1\n"
+                  "VantaIP=10.0.0.7\nHostIP=255.255.255.255\n[Other]\nVantaIP=9.9.9.9\n");
+    StoredSettings stored = ReadStoredSettings();
+    EXPECT_TRUE(stored.found);
+    EXPECT_FALSE(stored.speedIndex.has_value());
+    EXPECT_EQ(stored.portIndex, -1);
+    EXPECT_EQ(stored.probeIp, "10.0.0.7");
+    EXPECT_EQ(stored.configHost, "255.255.255.255");
+    EXPECT_FALSE(stored.subnetMask.has_value());
+    EXPECT_FALSE(stored.configFile.has_value());
+  }
 }
 
 // ---- --trace ----
