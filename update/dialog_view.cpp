@@ -6,12 +6,24 @@ namespace vanta {
 
 namespace {
 
+// Characters as the window's edit field counts them against its limit: UTF-16 units of the UTF-8
+// text (a character beyond U+FFFF counts two), so "ü" is one character, not two bytes.
+size_t FieldCharacters(const std::string& text) {
+  size_t count = 0;
+  for (const char c : text) {
+    const auto byte = static_cast<uint8_t>(c);
+    if ((byte & 0xC0) != 0x80) ++count;  // every byte but a continuation byte starts a character
+    if (byte >= 0xF0) ++count;           // four-byte sequences are surrogate pairs in the field
+  }
+  return count;
+}
+
 // One step of the save exchange for a limited edit field: the text is copied first and checked
 // afterwards, so a refused text is already in the field, as the binding order promises.
 bool SaveLimitedText(DialogView& view, const std::string& control, std::string& field,
                      EditField which) {
   field = control;
-  if (field.size() <= static_cast<size_t>(kAddressFieldLimit)) return true;
+  if (FieldCharacters(field) <= static_cast<size_t>(kAddressFieldLimit)) return true;
   view.ShowMessage(
       "Please enter no more than " + std::to_string(kAddressFieldLimit) + " characters.", "",
       MessageIcon::Exclamation, MessageButtons::Ok);

@@ -67,9 +67,10 @@ struct DialogFields {
 enum class Exchange { Load, Save };
 
 // Moves the fields to the controls (load) or the controls to the fields (save) in the dialog's
-// binding order. Save validates as it goes: an address field over 15 characters shows "Please
-// enter no more than 15 characters.", an invalid probe IP "Invalid IP address!"; a failure stops
-// at once (fields copied so far keep their values) and focuses the field exchanged last.
+// binding order. Save validates as it goes: an address field over 15 characters (counted as the
+// window's field counts them, not in bytes) shows "Please enter no more than 15 characters.", an
+// invalid probe IP "Invalid IP address!"; a failure stops at once (fields copied so far keep
+// their values) and focuses the field exchanged last.
 bool ExchangeData(DialogView& view, DialogFields& fields, Exchange direction);
 
 // "0A4F19" followed by the first six characters of the serial number (all of a shorter one).

@@ -100,7 +100,9 @@ TEST_P(InvalidProbeIp, IsRefusedWithFocusOnTheConfigurationFile) {
 
 INSTANTIATE_TEST_SUITE_P(Addresses, InvalidProbeIp,
                          ::testing::Values("1.2.3", "255.255.255.255", "256.1.1.1", "",
-                                           "vanta.local", "1.2.3.4.5"));
+                                           "vanta.local", "1.2.3.4.5",
+                                           // eight characters, sixteen bytes: not too long
+                                           "\u00fc\u00fc\u00fc\u00fc\u00fc\u00fc\u00fc\u00fc"));
 
 // A text over 15 characters in each limited field: the exchange stops there.
 struct LongField {
@@ -142,10 +144,22 @@ TEST(ExchangeSave, FifteenCharactersAndALongFileNameAreAccepted) {
   RecordingView view;
   view.controls = ValidControls();
   view.controls.gatewayText = "192.168.100.100";  // exactly 15
+  std::string umlauts;
+  for (int i = 0; i < 15; ++i) umlauts += "\u00e4";  // 15 characters in 30 bytes
+  view.controls.subnetMaskText = umlauts;
   view.controls.configFileText = std::string(300, 'f');
   DialogFields fields;
   EXPECT_TRUE(ExchangeData(view, fields, Exchange::Save));
   EXPECT_EQ(fields.configFileText.size(), 300u);
+  EXPECT_EQ(fields.subnetMaskText, umlauts);
+
+  // One more character is one too many; a character beyond U+FFFF takes two places in the field.
+  for (const std::string& text : {umlauts + "\u00e4", std::string(14, '1') + "\U0001F600"}) {
+    view.controls.subnetMaskText = text;
+    view.messages.clear();
+    EXPECT_FALSE(ExchangeData(view, fields, Exchange::Save)) << text;
+    EXPECT_EQ(view.MessageTexts(), std::vector<std::string>{kLimitMessage}) << text;
+  }
 }
 
 TEST(ExchangeSave, TheFirstRefusalInBindingOrderIsTheOneShown) {
