@@ -465,14 +465,16 @@ MessageAnswer CZaduderivaDlg::ShowMessage(const std::string& text, const std::st
     box.setIcon(icon == MessageIcon::Exclamation ? QMessageBox::Warning
                 : icon == MessageIcon::Question  ? QMessageBox::Question
                                                  : QMessageBox::NoIcon);
-    if (buttons == MessageButtons::YesNo) {
+    if (AsksYesNo(buttons)) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      box.setDefaultButton(QMessageBox::Yes);
+      box.setDefaultButton(buttons == MessageButtons::YesNoDefaultNo ? QMessageBox::No
+                                                                     : QMessageBox::Yes);
+      box.setEscapeButton(QMessageBox::No);
     } else {
       box.setStandardButtons(QMessageBox::Ok);
     }
     const int result = box.exec();
-    if (buttons == MessageButtons::YesNo)
+    if (AsksYesNo(buttons))
       answer = result == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
   });
   return answer;

@@ -30,7 +30,7 @@ std::string TerminalView::Label(VersionLabel label) const {
 
 MessageAnswer TerminalView::ShowMessage(const std::string& text, const std::string& caption,
                                         MessageIcon, MessageButtons buttons) {
-  if (buttons == MessageButtons::YesNo) {
+  if (AsksYesNo(buttons)) {
     bool yes =
         yesNo_ == YesNoPolicy::AnswerYes || (yesNo_ == YesNoPolicy::Ask && console_.AskYesNo(text));
     if (!yes) declined_ = true;

@@ -14,7 +14,11 @@ enum class FlowButton { Connect, Current, Update, Erase, Transmit };
 // The edit fields in the order the dialog exchanges them.
 enum class EditField { ProbeIp, SubnetMask, Gateway, ConfigHost, ConfigFile };
 enum class MessageIcon { None, Exclamation, Question };
-enum class MessageButtons { Ok, YesNo };
+// YesNo has Yes as its default button (Enter), YesNoDefaultNo has No; Escape answers No in both.
+enum class MessageButtons { Ok, YesNo, YesNoDefaultNo };
+inline constexpr bool AsksYesNo(MessageButtons buttons) {
+  return buttons != MessageButtons::Ok;
+}
 enum class MessageAnswer { Ok, Yes, No };
 
 inline constexpr const char* kAppTitle = "vantaLink";  // caption of boxes without their own

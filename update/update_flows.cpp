@@ -120,8 +120,9 @@ void OnUpdate(FlowContext& context) {
 
 void OnErase(FlowContext& context) {
   CursorRestingView view(context.view);
+  // No is the default: an Enter meant to dismiss what looks like a notice must not erase.
   if (view.ShowMessage("Erase Flash and EPLD?", "", MessageIcon::Exclamation,
-                       MessageButtons::YesNo) != MessageAnswer::Yes) {
+                       MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes) {
     return;
   }
   DialogFields& fields = context.fields;

@@ -444,13 +444,49 @@ TEST_F(MainDialogTest, InputIsSwallowedWhileAFlowRunsButItsMessageBoxTakesInput)
         lateBox = true;
         if (auto* dialog = qobject_cast<QDialog*>(box)) dialog->done(0);
       },
-      nullptr, 1000);
-  QTest::qWait(300);
+      nullptr, 300);
+  QTest::qWait(400);  // past the watch's end, so it cannot take a later test's box
   EXPECT_FALSE(lateBox);
   EXPECT_TRUE(dialog_->isVisible());
   EXPECT_EQ(ById<QLabel>(*dialog_, 111)->text(), "Working ...");
   EXPECT_EQ(ById<QLineEdit>(*dialog_, 117)->text(), "");
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+// The erase question's default is No, so Enter (like Escape) keeps the flash; other Yes/No
+// questions keep Yes as their default.
+TEST_F(MainDialogTest, TheEraseQuestionAnswersNoToEnterAndEscape) {
+  dialog_->SetMessageHook(nullptr);  // a real box
+  Show();
+  struct Case {
+    MessageButtons buttons;
+    Qt::Key key;
+    MessageAnswer answer;
+  };
+  const Case cases[] = {{MessageButtons::YesNoDefaultNo, Qt::Key_Return, MessageAnswer::No},
+                        {MessageButtons::YesNoDefaultNo, Qt::Key_Escape, MessageAnswer::No},
+                        {MessageButtons::YesNo, Qt::Key_Return, MessageAnswer::Yes},
+                        {MessageButtons::YesNo, Qt::Key_Escape, MessageAnswer::No}};
+  for (const Case& c : cases) {
+    QStringList buttons;
+    QString defaultText;
+    test::WhenModal(
+        [&](QWidget* box) {
+          auto* message = qobject_cast<QMessageBox*>(box);
+          if (message == nullptr) return;
+          for (QAbstractButton* b : message->buttons()) buttons << b->text().remove('&');
+          if (message->defaultButton() != nullptr) defaultText = message->defaultButton()->text();
+          QTest::keyClick(message, c.key);
+        },
+        dialog_.get());
+    EXPECT_EQ(
+        dialog_->ShowMessage("Erase Flash and EPLD?", "", MessageIcon::Exclamation, c.buttons),
+        c.answer);
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{"No", "Yes"}));
+    EXPECT_EQ(defaultText.remove('&'),
+              c.buttons == MessageButtons::YesNoDefaultNo ? QString("No") : QString("Yes"));
+  }
 }
 
 TEST_F(MainDialogTest, ConnectToTheVirtualProbeFillsTheLabels) {

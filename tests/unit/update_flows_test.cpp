@@ -274,7 +274,7 @@ TEST_F(Flows, EraseAnsweredNoSendsNothing) {
   OnErase(context);
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_EQ(view.messages[0].text, "Erase Flash and EPLD?");
-  EXPECT_EQ(view.messages[0].buttons, MessageButtons::YesNo);
+  EXPECT_EQ(view.messages[0].buttons, MessageButtons::YesNoDefaultNo);  // Enter answers No
   EXPECT_EQ(view.messages[0].caption, "");
   EXPECT_TRUE(loader.requests.empty());
   EXPECT_TRUE(view.events.size() == 1u);  // the question alone
