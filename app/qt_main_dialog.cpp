@@ -39,18 +39,52 @@ QString ToQt(const std::string& text) {
   return QString::fromStdString(text);
 }
 
+// A drop-down list of the form: its opened list is as high as the template says, with a
+// vertical scroll bar when the entries do not fit. Styles that open the list as a popup over the
+// control (Fusion does) show every entry and ignore the height, so the list is asked to drop
+// below the control instead.
+class FormList : public QComboBox {
+ public:
+  explicit FormList(QWidget* parent) : QComboBox(parent) {
+    setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  }
+  // Height of the opened list in pixels.
+  void SetDroppedHeight(int pixels) {
+    droppedHeight_ = pixels;
+    const int item = std::max(1, view()->sizeHintForRow(0));
+    setMaxVisibleItems(std::max(1, pixels / item));
+  }
+  void showPopup() override {
+    QComboBox::showPopup();
+    QWidget* popup = view()->window();
+    if (popup == this->window() || droppedHeight_ <= 0) return;
+    QRect area = popup->geometry();
+    // Opened upwards (no room below): keep the bottom edge at the control.
+    if (area.top() < mapToGlobal(QPoint(0, 0)).y()) {
+      area.setTop(area.bottom() + 1 - droppedHeight_);
+    } else {
+      area.setHeight(droppedHeight_);
+    }
+    popup->setGeometry(area);
+  }
+
+ private:
+  int droppedHeight_ = 0;
+};
+
 // The Port list: its entries' tooltips name the device each COM entry stands for now, looked
 // up again whenever the list opens (a port link may have been made since).
-class PortList : public QComboBox {
+class PortList : public FormList {
  public:
-  using QComboBox::QComboBox;
+  using FormList::FormList;
   void RefreshDevices() {
     for (int i = 0; i < count(); ++i)
       setItemData(i, ToQt(ResolvePortDevice(itemText(i).toStdString())), Qt::ToolTipRole);
   }
   void showPopup() override {
     RefreshDevices();
-    QComboBox::showPopup();
+    FormList::showPopup();
   }
 };
 
@@ -229,7 +263,7 @@ void CZaduderivaDlg::BuildForm() {
         break;
       }
       case FormControl::DropDownList: {
-        auto* list = c.id == kIdPort ? new PortList(this) : new QComboBox(this);
+        auto* list = c.id == kIdPort ? new PortList(this) : new FormList(this);
         list->setEditable(false);
         list->setInsertPolicy(QComboBox::NoInsert);
         widget = list;
@@ -242,8 +276,7 @@ void CZaduderivaDlg::BuildForm() {
     widget->setProperty("controlNumber", c.number);
     QRect rect = units_.Rect(c.x, c.y, c.width, c.height);
     if (c.kind == FormControl::DropDownList) {
-      // The template height is that of the opened list; the closed list takes the style's height
-      // and the popup shows as many entries as fit in the rest.
+      // The template height is that of the opened list; the closed list takes the style's height.
       auto* list = static_cast<QComboBox*>(widget);
       const int closed = list->sizeHint().height();
       list->setProperty("droppedHeight", rect.height());
@@ -285,9 +318,7 @@ void CZaduderivaDlg::BuildForm() {
   static_cast<PortList*>(portList_)->RefreshDevices();
   for (uint32_t speed : kSpeedTable) speedList_->addItem(QString::number(speed));
   for (QComboBox* list : {portList_, speedList_}) {
-    const int item = std::max(1, list->view()->sizeHintForRow(0));
-    const int room = list->property("droppedHeight").toInt() - list->height();
-    list->setMaxVisibleItems(std::max(1, room / item));
+    static_cast<FormList*>(list)->SetDroppedHeight(list->property("droppedHeight").toInt());
     list->setCurrentIndex(-1);
   }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <atomic>
 #include <chrono>
@@ -222,6 +224,29 @@ TEST_F(MainDialogTest, ListsAreUnsortedFixedAndNameTheirDevices) {
   ASSERT_EQ(speeds->count(), 5);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(speeds->itemText(i), expected[i]);
   EXPECT_FALSE(speeds->isEditable());
+}
+
+// Opened, each list drops below itself as high as its template says, whatever the style's own
+// habit; the Port list's 19 entries need a scroll bar, the Speed list's five do not.
+TEST_F(MainDialogTest, OpenedListsAreAsHighAsTheTemplateWithAScrollBarWhereNeeded) {
+  Show();
+  const Units u(dialog_->font());
+  const struct {
+    int id, height;
+    bool scrolls;
+  } lists[] = {{130, 49, true}, {131, 63, false}};
+  for (const auto& l : lists) {
+    SCOPED_TRACE(l.id);
+    auto* list = ById<QComboBox>(*dialog_, l.id);
+    list->showPopup();
+    QWidget* popup = list->view()->window();
+    ASSERT_NE(popup, dialog_.get());
+    ASSERT_TRUE(popup->isVisible());
+    EXPECT_EQ(popup->height(), u.Y(l.height));
+    EXPECT_GE(popup->geometry().top(), list->mapToGlobal(QPoint(0, list->height() - 1)).y());
+    EXPECT_EQ(list->view()->verticalScrollBar()->isVisible(), l.scrolls);
+    list->hidePopup();
+  }
 }
 
 TEST_F(MainDialogTest, OpeningEnablesOnlyConnectAndFocusesIt) {
