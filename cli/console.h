@@ -43,7 +43,6 @@ class Console {
   // Leaves the progress lines on screen and stops redrawing them.
   void Close();
 
-  Verbosity GetVerbosity() const { return verbosity_; }
   // Seconds since the console was made, for trace stamps.
   double ElapsedSeconds() const;
 

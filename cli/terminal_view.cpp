@@ -10,10 +10,6 @@ void TerminalView::SetStatus(const std::string& text) {
   console_.Status(slot_, text);
 }
 
-void TerminalView::SetVersionLabel(VersionLabel label, const std::string& text) {
-  labels_[label] = text;
-}
-
 void TerminalView::EnableButton(FlowButton button, bool enabled) {
   buttons_[button] = enabled;
 }
@@ -21,11 +17,6 @@ void TerminalView::EnableButton(FlowButton button, bool enabled) {
 bool TerminalView::ButtonEnabled(FlowButton button) const {
   auto it = buttons_.find(button);
   return it != buttons_.end() && it->second;
-}
-
-std::string TerminalView::Label(VersionLabel label) const {
-  auto it = labels_.find(label);
-  return it == labels_.end() ? "unknown" : it->second;
 }
 
 MessageAnswer TerminalView::ShowMessage(const std::string& text, const std::string& caption,

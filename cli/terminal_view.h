@@ -23,22 +23,23 @@ class TerminalView : public DialogView {
   TerminalView(Console& console, int slot, YesNoPolicy yesNo);
 
   void SetStatus(const std::string& text) override;
-  void SetVersionLabel(VersionLabel label, const std::string& text) override;
+  // The versions reach the run's result from the dialog's fields, not from labels.
+  void SetVersionLabel(VersionLabel, const std::string&) override {}
   void EnableButton(FlowButton button, bool enabled) override;
   ControlValues ReadControls() override { return controls_; }
   void WriteControls(const ControlValues& values) override { controls_ = values; }
   void FocusField(EditField) override {}
   MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                             MessageButtons buttons) override;
-  void BeginWaitCursor() override { ++waitDepth_; }
-  void EndWaitCursor() override { --waitDepth_; }
+  // A terminal has no wait cursor; the progress line shows that a probe is busy.
+  void BeginWaitCursor() override {}
+  void EndWaitCursor() override {}
 
   // What the flows left behind, for the run's result.
   const std::string& LastStatus() const { return status_; }
   const std::vector<std::string>& Messages() const { return messages_; }
   bool Declined() const { return declined_; }
   bool ButtonEnabled(FlowButton button) const;
-  std::string Label(VersionLabel label) const;
 
  private:
   Console& console_;
@@ -48,8 +49,6 @@ class TerminalView : public DialogView {
   std::string status_;
   std::vector<std::string> messages_;
   std::map<FlowButton, bool> buttons_;
-  std::map<VersionLabel, std::string> labels_;
-  int waitDepth_ = 0;
   bool declined_ = false;
 };
 
