@@ -1,6 +1,6 @@
-# The command line's in-process tests (tests/integration/cli_*_test.cpp) run RunCli and its
-# parts, so the integration test program links the command line's library. Included from the
+# The command line's in-process tests (tests/integration/cli_test.cpp) run RunCli and its parts,
+# so the integration test program links the command line's library. Included from the
 # top-level CMakeLists.txt once tests/ has made its targets.
-if(VANTA_TESTS AND TARGET vanta_cli AND TARGET integration_tests)
+if(VANTA_TESTS)
   target_link_libraries(integration_tests PRIVATE vanta_cli)
 endif()

@@ -5,11 +5,8 @@
 
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/vantalink.desktop DESTINATION share/applications)
 foreach(size 32 64 128)
-  set(icon ${PROJECT_SOURCE_DIR}/app/icons/vantalink-${size}.png)
-  if(EXISTS ${icon})
-    install(FILES ${icon} DESTINATION share/icons/hicolor/${size}x${size}/apps
-            RENAME vantalink.png)
-  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/app/icons/vantalink-${size}.png
+          DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME vantalink.png)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/vantalink)
 
