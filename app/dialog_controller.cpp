@@ -12,6 +12,18 @@ namespace {
 
 constexpr int kConnectAttempts = 10;
 
+// Which part of Transmit a code of TransmitSetup stopped.
+FlowStage TransmitStage(ResultCode code) {
+  switch (code) {
+    case SETUP_E_CONFIG_FILE:
+      return FlowStage::ConfigFile;
+    case SETUP_E_REG_FILE:
+      return FlowStage::RegisterFile;
+    default:
+      return FlowStage::SetupBlock;
+  }
+}
+
 }  // namespace
 
 DialogController::DialogController(DialogView& view, std::unique_ptr<ProbeLink> link,
@@ -75,22 +87,22 @@ void DialogController::ApplyUpdateRule() {
   view_.EnableButton(FlowButton::Update, !same);
 }
 
-void DialogController::OnConnect() {
-  if (!ExchangeData(view_, fields_, Exchange::Save)) return;
+FlowOutcome DialogController::OnConnect() {
+  if (!ExchangeData(view_, fields_, Exchange::Save)) return FlowOutcome::Failed(FlowStage::Form);
 
   WaitCursor wait(view_);
   view_.SetStatus("Connecting to Vanta Loader ...");
-  ResultCode outcome = SESSION_E_CLOSED;
+  ResultCode result = SESSION_E_CLOSED;
   for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-    outcome = link_->OpenLinkByIndex(fields_.portIndex, fields_.speedIndex);
-    if (outcome != RESULT_OK) {
+    result = link_->OpenLinkByIndex(fields_.portIndex, fields_.speedIndex);
+    if (result != RESULT_OK) {
       link_->CloseLink();
       continue;
     }
-    outcome = ReadIdentity(*link_, fields_.identity);
+    result = ReadIdentity(*link_, fields_.identity);
     // Rebuilt whatever the read gave; the MAC label shows it only after a successful read.
     fields_.macAddressText = MacAddressText(fields_.identity.serialNumber);
-    if (outcome == RESULT_OK) {
+    if (result == RESULT_OK) {
       ExchangeData(view_, fields_, Exchange::Load);
       ShowCurrentVersions();
       break;
@@ -99,12 +111,13 @@ void DialogController::OnConnect() {
   }
   wait.End();
 
-  if (outcome != RESULT_OK || fields_.identity.loaderVersion == 0) {
+  if (result != RESULT_OK || fields_.identity.loaderVersion == 0) {
     link_->CloseLink();
-    ShowError(view_, outcome != RESULT_OK ? "Cannot connect to Vanta loader!"
-                                          : "There is no Vanta7 connected!");
+    ShowError(view_, result != RESULT_OK ? "Cannot connect to Vanta loader!"
+                                         : "There is no Vanta7 connected!");
     view_.SetStatus("Connecting to Vanta loader failed!");
-    return;
+    return result != RESULT_OK ? FlowOutcome::Failed(FlowStage::Connect, result)
+                               : FlowOutcome::Failed(FlowStage::NoProbe);
   }
 
   view_.SetStatus("Connecting to Vanta Loader passed!");
@@ -114,9 +127,10 @@ void DialogController::OnConnect() {
   view_.EnableButton(FlowButton::Erase, true);
   view_.EnableButton(FlowButton::Transmit, true);
   ApplyUpdateRule();
+  return FlowOutcome::Passed();
 }
 
-void DialogController::OnCurrent() {
+FlowOutcome DialogController::OnCurrent() {
   WaitCursor wait(view_);
   view_.SetStatus("Reading current versions, please wait.");
   const ResultCode result = ReadIdentity(*link_, fields_.identity);
@@ -130,32 +144,29 @@ void DialogController::OnCurrent() {
   if (result != RESULT_OK) {
     ShowError(view_, "Communication with Vanta failed!");
     view_.SetStatus("Reading current versions failed!");
-    return;
+    return FlowOutcome::Failed(FlowStage::IdentityRead, result);
   }
   view_.SetStatus("Reading current versions passed!");
   ApplyUpdateRule();
+  return FlowOutcome::Passed();
 }
 
 FlowContext DialogController::Context() {
   return FlowContext{*link_, view_, fields_, progress_, imageDirs_, firmware_};
 }
 
-void DialogController::OnUpdate() {
+FlowOutcome DialogController::OnUpdate() {
   FlowContext context = Context();
-  vanta::OnUpdate(context);
+  return vanta::OnUpdate(context);
 }
 
-void DialogController::OnErase() {
+FlowOutcome DialogController::OnErase() {
   FlowContext context = Context();
-  vanta::OnErase(context);
+  return vanta::OnErase(context);
 }
 
-void DialogController::OnTransmit() {
-  TransmitWithReport(nullptr);
-}
-
-std::optional<ResultCode> DialogController::TransmitWithReport(TransmitReport* report) {
-  if (!ExchangeData(view_, fields_, Exchange::Save)) return std::nullopt;
+FlowOutcome DialogController::OnTransmit(TransmitReport* report) {
+  if (!ExchangeData(view_, fields_, Exchange::Save)) return FlowOutcome::Failed(FlowStage::Form);
 
   WaitCursor wait(view_);
   view_.SetStatus("Writing setup data ....");
@@ -170,11 +181,11 @@ std::optional<ResultCode> DialogController::TransmitWithReport(TransmitReport* r
 
   if (result == RESULT_OK) {
     view_.SetStatus("Writing setup data passed");
-    return result;
+    return FlowOutcome::Passed();
   }
   view_.SetStatus("Writing setup data failed!");
   view_.ShowMessage("Transfer failed!", "Error", MessageIcon::Exclamation, MessageButtons::Ok);
-  return result;
+  return FlowOutcome::Failed(TransmitStage(result), result);
 }
 
 }  // namespace vanta

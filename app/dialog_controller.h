@@ -2,13 +2,13 @@
 // The main dialog's behaviour without a toolkit: it owns the fields and the link and runs every
 // button's flow against a DialogView. The Qt window, the command line and the tests drive it.
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "link/link_session.h"
 #include "setup/setup_block.h"
 #include "update/dialog_view.h"
 #include "update/firmware.h"
+#include "update/flow_outcome.h"
 #include "update/update_flows.h"
 
 namespace vanta {
@@ -35,14 +35,14 @@ class DialogController {
   // Starts the probe's firmware and closes the link; the dialog then ends with Cancel.
   void OnCancel();
 
-  void OnConnect();
-  void OnCurrent();
-  void OnUpdate();
-  void OnErase();
-  void OnTransmit();
-  // The Transmit button for callers that report the outcome: nothing when the save exchange
-  // refused the form (nothing sent), else TransmitSetup's code; report is filled on success.
-  std::optional<ResultCode> TransmitWithReport(TransmitReport* report);
+  // The flow buttons. Each shows what it did and returns the same as a value; the window
+  // ignores it.
+  FlowOutcome OnConnect();
+  FlowOutcome OnCurrent();
+  FlowOutcome OnUpdate();
+  FlowOutcome OnErase();
+  // report (when given) is filled on success with what was written where.
+  FlowOutcome OnTransmit(TransmitReport* report = nullptr);
 
  private:
   void LeaveProbe();

@@ -91,23 +91,21 @@ inline void WriteJedec(const std::string& dir, uint16_t version) {
   std::ofstream(dir + name, std::ios::binary) << text;
 }
 
-// A view that shows nothing and keeps the last status and message.
+// A view that shows nothing; the flows' outcomes say how a run went.
 class SilentView : public DialogView {
  public:
-  void SetStatus(const std::string& text) override { status = text; }
+  void SetStatus(const std::string&) override {}
   void SetVersionLabel(VersionLabel, const std::string&) override {}
   void EnableButton(FlowButton, bool) override {}
   ControlValues ReadControls() override { return {}; }
   void WriteControls(const ControlValues&) override {}
   void FocusField(EditField) override {}
-  MessageAnswer ShowMessage(const std::string& text, const std::string&, MessageIcon,
+  MessageAnswer ShowMessage(const std::string&, const std::string&, MessageIcon,
                             MessageButtons) override {
-    message = text;
     return MessageAnswer::Yes;
   }
   void BeginWaitCursor() override {}
   void EndWaitCursor() override {}
-  std::string status, message;
 };
 
 // The least time the exchange can take: every byte that crossed the line at 10 bits a byte, one

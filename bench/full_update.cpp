@@ -19,7 +19,7 @@ struct Run {
   bool ok = false;
   double elapsed = 0, bound = 0;
   vanta::sim::Counters counters;
-  std::string status;
+  std::string failure;  // stage and code of a failed run
 };
 
 constexpr uint32_t kSpeed = 115200;
@@ -50,13 +50,13 @@ Run UpdateOnce(const std::string& dir, bool fast, uint32_t eraseBusyMs, uint32_t
 
   probe.ResetCounters();
   const auto start = std::chrono::steady_clock::now();
-  OnUpdate(context);
+  const FlowOutcome outcome = OnUpdate(context);
   run.elapsed = bench::SecondsSince(start);
   run.counters = probe.GetCounters();
   run.bound = bench::WireBoundSeconds(run.counters, kSpeed);
-  run.status = view.status;
-  run.ok = view.status == "Updating firmware and logic passed!" &&
-           fields.identity.firmwareVersion == 7 && fields.identity.logicVersion == 12;
+  run.failure = std::string(StageName(outcome.stage)) + " " + ResultName(outcome.code);
+  run.ok =
+      outcome.passed && fields.identity.firmwareVersion == 7 && fields.identity.logicVersion == 12;
   link.CloseLink();
   return run;
 }
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     run = UpdateOnce(dir.Path(), fast == 1, eraseBusyMs, rowBusyMs);
     if (!run.ok) {
       std::fprintf(stderr, "%s update failed: %s\n", fast ? "merged" : "per-record",
-                   run.status.c_str());
+                   run.failure.c_str());
       return 1;
     }
     std::printf("%-11s %8llu %10llu %10llu %9.3f %9.3f %9.3f %7.3f\n",

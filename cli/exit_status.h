@@ -1,8 +1,10 @@
 #pragma once
-// Exit statuses of vantalink-cli, one per class of failure, and how flow results map onto them.
+// Exit statuses of vantalink-cli, one per class of failure, and the one table that turns a flow's
+// outcome into its exit status and its sentence.
 #include <string>
 
 #include "link/result_codes.h"
+#include "update/flow_outcome.h"
 
 namespace vanta::cli {
 
@@ -18,12 +20,17 @@ enum ExitStatus : int {
   EXIT_DECLINED = 8,    // the erase was not confirmed
 };
 
-// The class of a message box text the flows show; EXIT_OK for a text that names no class by
-// itself ("Firmware update failed!", "Transfer failed!": the caller looks further).
-ExitStatus ClassifyMessage(const std::string& text);
+// The class of an outcome: from its stage, except that a read-back that differs (LDR_E_VERIFY)
+// is a verification failure wherever it happened.
+ExitStatus ExitStatusOf(const FlowOutcome& outcome);
 
-// The class of a result code of the core.
-ExitStatus ClassifyResult(ResultCode code);
+// One sentence on what went wrong: the failing code's meaning, or the stage's where the failure
+// has no code ("a loader answered, but no Vanta7").
+const char* OutcomeSentence(const FlowOutcome& outcome);
+
+// The one line a failed probe's result shows: stage, then detail (what the command line knows
+// beyond the outcome: the file and line, the address) or else the sentence, then the code's name.
+std::string OutcomeLine(const FlowOutcome& outcome, const std::string& detail);
 
 // One line for --help.
 const char* ExitStatusName(ExitStatus status);

@@ -45,6 +45,17 @@ std::string HexText(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+// The failure as a program reads it: stage and code decide, the texts only explain.
+nlohmann::json ErrorJson(const ProbeResult& r) {
+  nlohmann::json error = {{"stage", StageName(r.outcome.stage)},
+                          {"code", r.outcome.code},
+                          {"name", ResultName(r.outcome.code)},
+                          {"message", r.outcome.passed ? r.error : OutcomeSentence(r.outcome)}};
+  if (!r.detail.empty()) error["detail"] = r.detail;
+  if (!r.portReason.empty()) error["reason"] = r.portReason;
+  return error;
+}
+
 }  // namespace
 
 std::string FormatHexDump(uint32_t address, const std::vector<uint8_t>& bytes) {
@@ -160,7 +171,7 @@ nlohmann::json ResultJson(Command command, const ProbeResult& r) {
                       {"result", r.status == EXIT_OK ? "ok" : "failed"},
                       {"exitStatus", static_cast<int>(r.status)},
                       {"seconds", r.seconds}};
-  if (r.status != EXIT_OK) j["error"] = r.error;
+  if (r.status != EXIT_OK) j["error"] = ErrorJson(r);
   if (!r.hint.empty()) j["hint"] = r.hint;
   if (r.haveBefore) {
     j["serial"] = r.before.serialNumber;

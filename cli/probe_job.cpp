@@ -53,27 +53,13 @@ std::string Hex32(uint32_t value) {
   return text;
 }
 
-std::string CodeText(ResultCode code) {
-  return std::string(" (") + ResultName(code) + ")";
-}
-
-// The first message box that names a class by itself, with its text.
-bool FirstClassifiedMessage(const TerminalView& view, ExitStatus& status, std::string& text) {
-  for (const std::string& message : view.Messages()) {
-    ExitStatus found = ClassifyMessage(message);
-    if (found != EXIT_OK) {
-      status = found;
-      text = message;
-      return true;
-    }
-  }
-  return false;
-}
-
-void Fail(ProbeResult& result, ExitStatus status, const std::string& error) {
+// Records a failed outcome; status and error follow from it and detail alone.
+void Fail(ProbeResult& result, const FlowOutcome& outcome, const std::string& detail = "") {
   if (result.status != EXIT_OK) return;  // the first failure is the one that counts
-  result.status = status;
-  result.error = error;
+  result.outcome = outcome;
+  result.detail = detail;
+  result.status = ExitStatusOf(outcome);
+  result.error = OutcomeLine(outcome, detail);
 }
 
 class Job {
@@ -119,10 +105,10 @@ class Job {
     if (settings_.command == Command::Update && settings_.firmwareOnly &&
         fields.newestFirmwareVersion == 0) {
       // Nothing to program: refuse before the probe is touched.
-      Fail(result_, EXIT_IMAGE,
-           std::string("no firmware image ") + kFirmwareBase + ".nnn in " +
-               DirectoriesText(settings_.imageDirs));
-      view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
+      const std::string missing = std::string("no firmware image ") + kFirmwareBase + ".nnn in " +
+                                  DirectoriesText(settings_.imageDirs);
+      Fail(result_, FlowOutcome::Failed(FlowStage::FirmwareFile, LDR_E_FIRMWARE_FILE), missing);
+      view_.ShowMessage(missing, "", MessageIcon::Exclamation, MessageButtons::Ok);
       return;
     }
 
@@ -156,20 +142,17 @@ class Job {
   }
 
   bool Connect(DialogController& controller) {
-    controller.OnConnect();
+    const FlowOutcome outcome = controller.OnConnect();
     const DialogFields& fields = controller.Fields();
-    if (controller.Link().IsOpen() && fields.identity.loaderVersion != 0) {
+    if (outcome.passed) {
       result_.connected = true;
       result_.before = fields.identity;
       result_.haveBefore = true;
       result_.macAddress = fields.macAddressText;
       return true;
     }
-    ExitStatus status = EXIT_CONNECT;
-    std::string text = "Cannot connect to Vanta loader!";
-    FirstClassifiedMessage(view_, status, text);
-    Fail(result_, status, text);
-    if (status == EXIT_CONNECT) ExplainPort();
+    Fail(result_, outcome);
+    if (ExitStatusOf(outcome) == EXIT_CONNECT) ExplainPort();
     return false;
   }
 
@@ -211,9 +194,8 @@ class Job {
       uint32_t address = settings_.address + done;
       ResultCode code = ReadMemory(link, address, count, piece);
       if (code != RESULT_OK) {
-        Fail(result_, ClassifyResult(code) == EXIT_CONNECT ? EXIT_COMM : ClassifyResult(code),
-             "reading " + std::to_string(count) + " bytes at " + Hex32(address) + " failed" +
-                 CodeText(code));
+        Fail(result_, FlowOutcome::Failed(FlowStage::MemoryRead, code),
+             "reading " + std::to_string(count) + " bytes at " + Hex32(address) + " failed");
         view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
         return;
       }
@@ -231,41 +213,25 @@ class Job {
     options.mergeRecords = settings_.fast;
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
-    controller.OnUpdate();
-    bool passed = view_.LastStatus() == "Updating firmware and logic passed!";
-    if (!passed) {
-      ExitStatus status = EXIT_COMM;
-      std::string text = "Updating firmware and logic failed!";
-      if (!FirstClassifiedMessage(view_, status, text)) {
-        bool firmwareFailed = std::find(view_.Messages().begin(), view_.Messages().end(),
-                                        "Firmware update failed!") != view_.Messages().end();
-        if (firmwareFailed)
-          FirmwareFailure(controller.Fields().newestFirmwareVersion, status, text);
-      }
-      Fail(result_, status, text);
+    const FlowOutcome outcome = controller.OnUpdate();
+    if (!outcome.passed) {
+      Fail(result_, outcome, FirmwareDetail(outcome, controller.Fields().newestFirmwareVersion));
     }
-    After(controller, passed);
+    After(controller, outcome.passed);
     result_.updateAvailable = view_.ButtonEnabled(FlowButton::Update);
   }
 
-  // Tells a firmware run that failed on its file or its read-back from one the probe broke off.
-  void FirmwareFailure(ImageVersion version, ExitStatus& status, std::string& text) {
-    text = "Firmware update failed!";
-    if (settings_.verify && firstDifference_ != kNoDifference) {
-      status = EXIT_VERIFY;
-      text += " Read back differs at " + Hex32(firstDifference_);
-      return;
+  // Where a firmware run failed on its file or its read-back: the line or the address.
+  std::string FirmwareDetail(const FlowOutcome& outcome, ImageVersion version) {
+    if (outcome.stage == FlowStage::FirmwareVerify && outcome.code == LDR_E_VERIFY &&
+        firstDifference_ != kNoDifference) {
+      return "Read back differs at " + Hex32(firstDifference_);
     }
+    if (outcome.stage != FlowStage::FirmwareFile) return "";
     std::string path = FindImagePath(kFirmwareBase, version, settings_.imageDirs);
-    std::string problem = path.empty() ? std::string("no firmware image ") + kFirmwareBase +
-                                             ".nnn in " + DirectoriesText(settings_.imageDirs)
-                                       : FirmwareFileProblem(path);
-    if (!problem.empty()) {
-      status = EXIT_IMAGE;
-      text += " " + problem;
-      return;
-    }
-    status = EXIT_COMM;
+    return path.empty() ? std::string("no firmware image ") + kFirmwareBase + ".nnn in " +
+                              DirectoriesText(settings_.imageDirs)
+                        : FirmwareFileProblem(path);
   }
 
   void FirmwareOnly(DialogController& controller) {
@@ -276,91 +242,56 @@ class Job {
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
     ProgressDisplay progress;
-    ResultCode code;
+    FlowOutcome outcome;
     {
       WaitCursor wait(view_);
-      code = ProgramFirmware(
+      ProgramFirmware(
           controller.Link(), version, [this](const std::string& text) { view_.SetStatus(text); },
-          progress, options);
+          progress, options, &outcome);
     }
-    if (code != RESULT_OK) {
+    if (!outcome.passed) {
       view_.ShowMessage("Firmware update failed!", "", MessageIcon::Exclamation,
                         MessageButtons::Ok);
-      ExitStatus status = ClassifyResult(code);
-      std::string text = "Firmware update failed!";
-      if (status == EXIT_VERIFY) {
-        text += " Read back differs at " + Hex32(firstDifference_);
-      } else if (status == EXIT_IMAGE) {
-        std::string problem =
-            FirmwareFileProblem(FindImagePath(kFirmwareBase, version, settings_.imageDirs));
-        text += " " + (problem.empty() ? std::string("image file unusable") : problem);
-      } else {
-        text += CodeText(code);
-      }
-      Fail(result_, status == EXIT_CONNECT ? EXIT_COMM : status, text);
+      Fail(result_, outcome, FirmwareDetail(outcome, version));
       After(controller, false);
       return;
     }
     // The versions the probe reports now, through the Current flow.
-    controller.OnCurrent();
-    if (view_.LastStatus() != "Reading current versions passed!") {
-      Fail(result_, EXIT_COMM, "Communication with Vanta failed!");
-    }
+    const FlowOutcome current = controller.OnCurrent();
+    if (!current.passed) Fail(result_, current);
     result_.after = controller.Fields().identity;
     result_.haveAfter = true;
     result_.updateAvailable = view_.ButtonEnabled(FlowButton::Update);
   }
 
   void Erase(DialogController& controller) {
-    controller.OnErase();
-    if (view_.Declined()) {
-      Fail(result_, EXIT_DECLINED, "erase not confirmed");
+    const FlowOutcome outcome = controller.OnErase();
+    if (!outcome.passed) Fail(result_, outcome);
+    if (outcome.stage == FlowStage::Declined) {
       result_.after = controller.Fields().identity;
       result_.haveAfter = true;
       return;
     }
-    bool passed = view_.LastStatus() == "Erasing Flash and EPLD passed!";
-    if (!passed) {
-      ExitStatus status = EXIT_COMM;
-      std::string text = "Erasing Flash and EPLD failed!";
-      FirstClassifiedMessage(view_, status, text);
-      Fail(result_, status, text);
-    }
-    After(controller, passed);
+    After(controller, outcome.passed);
   }
 
-  // The Transmit button; the controller hands back the code and what was written for the summary.
+  // The Transmit button; the controller hands back the outcome and what was written.
   void Transmit(DialogController& controller) {
     const DialogFields& fields = controller.Fields();
     TransmitReport report;
-    const std::optional<ResultCode> outcome = controller.TransmitWithReport(&report);
-    if (!outcome) {
-      ExitStatus status = EXIT_USAGE;
-      std::string text = "Invalid IP address!";
-      FirstClassifiedMessage(view_, status, text);
-      Fail(result_, status, text);
-      return;
-    }
-    const ResultCode code = *outcome;
+    const FlowOutcome outcome = controller.OnTransmit(&report);
     const SetupTexts texts{fields.probeIpText, fields.subnetMaskText, fields.gatewayText,
                            fields.configHostText, fields.configFileText};
-    if (code != RESULT_OK) {
-      std::string text = "Transfer failed!";
-      if (code == SETUP_E_CONFIG_FILE) {
-        text += " Cannot use the configuration file '" + texts.configFileText +
-                "' (missing, unreadable or 64 KiB or more)";
-      } else if (code == SETUP_E_REG_FILE) {
-        text += " Cannot use a register file named in '" + texts.configFileText +
-                "' (missing, unreadable, or the register image reaches 64 KiB)";
-      } else if (code == SETUP_E_SERIAL) {
-        text += " The probe's serial number is too short to build its MAC address";
-      } else if (code == LDR_E_VERIFY) {
-        text += " The setup block read back differs";
-      } else {
-        text += CodeText(code);
+    if (!outcome.passed) {
+      std::string detail;
+      if (outcome.stage == FlowStage::ConfigFile) {
+        detail = "the configuration file '" + texts.configFileText +
+                 "' is missing, unreadable or 64 KiB or more";
+      } else if (outcome.stage == FlowStage::RegisterFile) {
+        detail = "a register file named in '" + texts.configFileText +
+                 "' is missing or unreadable, or the register image reaches 64 KiB";
       }
-      ExitStatus status = ClassifyResult(code);
-      Fail(result_, status == EXIT_CONNECT ? EXIT_COMM : status, text);
+      Fail(result_, outcome, detail);
       return;
     }
     nlohmann::json& details = result_.details;
@@ -416,7 +347,7 @@ class Job {
       result_.details["roundTripMs"] = {{"min", best}, {"avg", total / answered}, {"max", worst}};
     }
     if (answered < settings_.transactions) {
-      Fail(result_, EXIT_COMM,
+      Fail(result_, FlowOutcome::Failed(FlowStage::IdentityRead, SESSION_E_NO_REPLY),
            std::to_string(settings_.transactions - answered) + " of " +
                std::to_string(settings_.transactions) + " transactions got no reply");
       view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);

@@ -49,6 +49,11 @@ struct ProbeResult {
   std::string macAddress;
   ImageVersion newestFirmware = 0, newestLogic = 0;
   bool updateAvailable = false;
+  // The first failure: the flow's outcome and what the command line adds to it. status and error
+  // are derived from these alone (ExitStatusOf, OutcomeLine).
+  FlowOutcome outcome;
+  std::string detail;      // the file and line, the address that differs, ...
+  std::string portReason;  // why the port could not be opened, where the port layer tells
   ExitStatus status = EXIT_OK;
   std::string error;  // what went wrong, in one line
   std::string hint;   // what the user can do about a port that failed

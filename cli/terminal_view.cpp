@@ -6,7 +6,6 @@ TerminalView::TerminalView(Console& console, int slot, YesNoPolicy yesNo)
     : console_(console), slot_(slot), yesNo_(yesNo) {}
 
 void TerminalView::SetStatus(const std::string& text) {
-  status_ = text;
   console_.Status(slot_, text);
 }
 
@@ -24,10 +23,8 @@ MessageAnswer TerminalView::ShowMessage(const std::string& text, const std::stri
   if (AsksYesNo(buttons)) {
     bool yes =
         yesNo_ == YesNoPolicy::AnswerYes || (yesNo_ == YesNoPolicy::Ask && console_.AskYesNo(text));
-    if (!yes) declined_ = true;
     return yes ? MessageAnswer::Yes : MessageAnswer::No;
   }
-  messages_.push_back(text);
   bool ownCaption = !caption.empty() && caption != kAppTitle;
   console_.Note(slot_, ownCaption ? caption + ": " + text : text, true);
   return MessageAnswer::Ok;

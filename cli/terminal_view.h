@@ -4,7 +4,6 @@
 // probe, used only by that probe's thread.
 #include <map>
 #include <string>
-#include <vector>
 
 #include "cli/console.h"
 #include "update/dialog_view.h"
@@ -36,9 +35,6 @@ class TerminalView : public DialogView {
   void EndWaitCursor() override {}
 
   // What the flows left behind, for the run's result.
-  const std::string& LastStatus() const { return status_; }
-  const std::vector<std::string>& Messages() const { return messages_; }
-  bool Declined() const { return declined_; }
   bool ButtonEnabled(FlowButton button) const;
 
  private:
@@ -46,10 +42,7 @@ class TerminalView : public DialogView {
   int slot_;
   YesNoPolicy yesNo_;
   ControlValues controls_;
-  std::string status_;
-  std::vector<std::string> messages_;
   std::map<FlowButton, bool> buttons_;
-  bool declined_ = false;
 };
 
 }  // namespace vanta::cli

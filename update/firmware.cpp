@@ -187,22 +187,11 @@ ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
   return RESULT_OK;
 }
 
-}  // namespace
-
-void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& progress,
-                 uint32_t total, uint32_t position) {
-  // A file whose length the system cannot tell has no percentage to show.
-  if (total == 0) return;
-  const uint16_t percent = static_cast<uint16_t>((position * 100u) / total);
-  if (percent == progress.lastShown) return;
-  char text[80];
-  std::snprintf(text, sizeof text, format, static_cast<unsigned>(percent));
-  progress.lastShown = percent;
-  status(text);
-}
-
-ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
-                           ProgressDisplay& progress, const FirmwareOptions& options) {
+// ProgramFirmware's run; stage names the part under way when it returns.
+ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink& status,
+                        ProgressDisplay& progress, const FirmwareOptions& options,
+                        FlowStage& stage) {
+  stage = FlowStage::FirmwareFile;
   TextFile file;
   if (!file.Open(FindImagePath(kFirmwareBase, version, options.imageDirs))) {
     return LDR_E_FIRMWARE_FILE;
@@ -217,6 +206,7 @@ ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSi
     return LDR_E_FIRMWARE_FILE;
   }
 
+  stage = FlowStage::FirmwareErase;
   status(kErasing);
   for (uint32_t sector : kFirmwareSectors) {
     const ResultCode rc = EraseSector(link, sector);
@@ -226,6 +216,7 @@ ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSi
     }
   }
 
+  stage = FlowStage::FirmwareWrite;
   status(kProgramming);
   const std::vector<WriteStep> steps =
       options.mergeRecords ? MergedSteps(lines) : PerRecordSteps(lines);
@@ -252,8 +243,34 @@ ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSi
     return rc;
   }
   status(kProgramPassed);
+  stage = FlowStage::FirmwareVerify;
   if (options.verifyReadBack) return VerifyImage(link, lines, status, progress, options);
   return RESULT_OK;
+}
+
+}  // namespace
+
+void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& progress,
+                 uint32_t total, uint32_t position) {
+  // A file whose length the system cannot tell has no percentage to show.
+  if (total == 0) return;
+  const uint16_t percent = static_cast<uint16_t>((position * 100u) / total);
+  if (percent == progress.lastShown) return;
+  char text[80];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(percent));
+  progress.lastShown = percent;
+  status(text);
+}
+
+ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
+                           ProgressDisplay& progress, const FirmwareOptions& options,
+                           FlowOutcome* failure) {
+  FlowStage stage = FlowStage::None;
+  const ResultCode rc = ProgramImage(link, version, status, progress, options, stage);
+  if (failure != nullptr) {
+    *failure = rc == RESULT_OK ? FlowOutcome::Passed() : FlowOutcome::Failed(stage, rc);
+  }
+  return rc;
 }
 
 }  // namespace vanta

@@ -6,6 +6,7 @@
 
 #include "link/link_session.h"
 #include "link/result_codes.h"
+#include "update/flow_outcome.h"
 #include "update/image_catalogue.h"
 
 namespace vanta {
@@ -36,7 +37,9 @@ struct FirmwareOptions {
 // all ("Firmware: Programming Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is
 // erased. Then the three firmware sectors are erased, the records written and the marker
 // AA 55 55 AA written last.
+// A failure also fills failure (when given) with the stage it stopped at and the code.
 ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
-                           ProgressDisplay& progress, const FirmwareOptions& options = {});
+                           ProgressDisplay& progress, const FirmwareOptions& options = {},
+                           FlowOutcome* failure = nullptr);
 
 }  // namespace vanta

@@ -20,7 +20,8 @@ size_t FuseRunLength(const std::string& line) {
 
 }  // namespace
 
-int ReadJedecFile(DialogView& view, const std::string& path, FuseMap& map) {
+int ReadJedecFile(DialogView& view, const std::string& path, FuseMap& map, FlowOutcome* failure) {
+  if (failure != nullptr) *failure = FlowOutcome::Failed(FlowStage::LogicFile);
   view.SetStatus("Logic: Reading JEDEC File ...");
   map.clear();
   map.resize(kFuseRows);
@@ -66,6 +67,7 @@ int ReadJedecFile(DialogView& view, const std::string& path, FuseMap& map) {
   // The fuse and transmission checksums behind the rows are not evaluated.
   file.Close();
   cursor.End();
+  if (failure != nullptr) *failure = FlowOutcome::Passed();
   return 1;
 }
 

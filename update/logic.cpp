@@ -10,15 +10,21 @@ namespace {
 
 constexpr const char* kCommFailed = "Communication with Vanta failed!";
 
+// Records a failed step where the caller asked for it; returns 0, the step's failure.
+int Failed(FlowOutcome* failure, FlowStage stage, ResultCode code) {
+  if (failure != nullptr) *failure = FlowOutcome::Failed(stage, code);
+  return 0;
+}
+
 // One loader command under the wait cursor; a failure shows its message after the cursor ended.
 template <typename Command>
-int SingleCommandStep(DialogView& view, Command command) {
+int SingleCommandStep(DialogView& view, FlowStage stage, FlowOutcome* failure, Command command) {
   WaitCursor cursor(view);
   const ResultCode rc = command();
   cursor.End();
   if (rc < 0) {
     ShowError(view, kCommFailed);
-    return 0;
+    return Failed(failure, stage, rc);
   }
   return 1;
 }
@@ -41,36 +47,41 @@ bool WellFormed(const FuseMap& map) {
 
 }  // namespace
 
-int OpenLogicAccess(ProbeLink& link, DialogView& view) {
-  return SingleCommandStep(view, [&link] { return EnterLogicAccess(link); });
+int OpenLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
+  return SingleCommandStep(view, FlowStage::LogicAccess, failure,
+                           [&link] { return EnterLogicAccess(link); });
 }
 
-int CloseLogicAccess(ProbeLink& link, DialogView& view) {
-  return SingleCommandStep(view, [&link] { return LeaveLogicAccess(link); });
+int CloseLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
+  return SingleCommandStep(view, FlowStage::LogicAccess, failure,
+                           [&link] { return LeaveLogicAccess(link); });
 }
 
-int CheckLogicDeviceType(ProbeLink& link, DialogView& view) {
+int CheckLogicDeviceType(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
   uint8_t type = 0;
-  if (!SingleCommandStep(view, [&link, &type] { return ReadLogicDeviceType(link, type); })) {
+  if (!SingleCommandStep(view, FlowStage::LogicDeviceType, failure,
+                         [&link, &type] { return ReadLogicDeviceType(link, type); })) {
     return 0;
   }
   if (type != kExpectedLogicDeviceType) {
     ShowError(view, "Logic: Unknown ispLSI device type!");
-    return 0;
+    return Failed(failure, FlowStage::LogicDeviceType, RESULT_OK);
   }
   return 1;
 }
 
-int EraseLogicDevice(ProbeLink& link, DialogView& view) {
+int EraseLogicDevice(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
   view.SetStatus("Logic: Erasing ...");
-  return SingleCommandStep(view, [&link] { return EraseLogic(link); });
+  return SingleCommandStep(view, FlowStage::LogicErase, failure,
+                           [&link] { return EraseLogic(link); });
 }
 
-int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues) {
+int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+                   FlowOutcome* failure) {
   view.SetStatus("Logic: Programming ...");
   if (!WellFormed(map)) {
     ShowError(view, "Illegal JEDEC file format!");
-    return 0;
+    return Failed(failure, FlowStage::LogicFile, RESULT_OK);
   }
   WaitCursor cursor(view);
   for (int r = 0; r < kFuseRows; ++r) {
@@ -80,54 +91,57 @@ int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const 
     if (rc < 0) {
       cursor.End();
       ShowError(view, kCommFailed);
-      return 0;
+      return Failed(failure, FlowStage::LogicProgram, rc);
     }
   }
-  if (ProgramLogicUes(link, ExpandUes(ues)) < 0) {
+  const ResultCode rc = ProgramLogicUes(link, ExpandUes(ues));
+  if (rc < 0) {
     cursor.End();
     ShowError(view, kCommFailed);
-    return 0;
+    return Failed(failure, FlowStage::LogicProgram, rc);
   }
   return 1;
 }
 
-int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues) {
+int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+                  FlowOutcome* failure) {
   view.SetStatus("Logic: Verifying ...");
   if (!WellFormed(map)) {
     ShowError(view, "Illegal JEDEC file format!");
-    return 0;
+    return Failed(failure, FlowStage::LogicFile, RESULT_OK);
   }
   WaitCursor cursor(view);
   std::string programmed, erased;
   for (int r = 0; r < kFuseRows; ++r) {
     const ResultCode rc = ReadLogicRow(link, static_cast<uint8_t>(r), programmed, erased);
     ShowRowPercent(view, "Logic: Verifying ... ( %u%% )", r);
-    const char* failure = nullptr;
+    const char* text = nullptr;
     if (rc < 0) {
-      failure = kCommFailed;
+      text = kCommFailed;
     } else if (programmed != map[r]) {
-      failure = "Logic: Fuse map programmed verification failed!";
+      text = "Logic: Fuse map programmed verification failed!";
     } else if (erased != map[r]) {
       // Both readings are held against the same expected row.
-      failure = "Logic: Fuse map erased verification failed!";
+      text = "Logic: Fuse map erased verification failed!";
     }
-    if (failure != nullptr) {
+    if (text != nullptr) {
       cursor.End();
-      ShowError(view, failure);
-      return 0;
+      ShowError(view, text);
+      return Failed(failure, FlowStage::LogicVerify, rc < 0 ? rc : LDR_E_VERIFY);
     }
   }
   std::string readUes;
-  if (ReadLogicUes(link, readUes) < 0) {
+  const ResultCode rc = ReadLogicUes(link, readUes);
+  if (rc < 0) {
     cursor.End();
     ShowError(view, kCommFailed);
-    return 0;
+    return Failed(failure, FlowStage::LogicVerify, rc);
   }
   const bool same = readUes == ExpandUes(ues);
   cursor.End();
   if (!same) {
     ShowError(view, "Logic: UES verify failed!");
-    return 0;
+    return Failed(failure, FlowStage::LogicVerify, LDR_E_VERIFY);
   }
   return 1;
 }

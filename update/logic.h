@@ -1,20 +1,24 @@
 #pragma once
 // The steps that load a fuse map into the logic device and prove it. Each shows its own status
-// text, wait cursor and failure message, and returns 1 (done) or 0 (failed).
+// text, wait cursor and failure message, and returns 1 (done) or 0 (failed); a failed step also
+// fills failure (when given) with its stage and the failing command's code.
 #include <string>
 
 #include "link/link_session.h"
 #include "update/dialog_view.h"
+#include "update/flow_outcome.h"
 #include "update/jedec.h"
 
 namespace vanta {
 
-int OpenLogicAccess(ProbeLink& link, DialogView& view);
-int CloseLogicAccess(ProbeLink& link, DialogView& view);
-int CheckLogicDeviceType(ProbeLink& link, DialogView& view);
-int EraseLogicDevice(ProbeLink& link, DialogView& view);
-int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues);
-int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues);
+int OpenLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
+int CloseLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
+int CheckLogicDeviceType(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
+int EraseLogicDevice(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
+int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+                   FlowOutcome* failure = nullptr);
+int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+                  FlowOutcome* failure = nullptr);
 
 // The 120-character bit text of the first 15 characters of ues (missing ones count 0), eight
 // bits a character, most significant first.

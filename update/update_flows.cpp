@@ -57,19 +57,24 @@ const char* LogicBaseName(const std::string& serialNumber) {
 }
 
 // Reads the logic image and runs the chain up to the verification; leave-access is sent in every
-// case, also when the image could not be read and access was never entered.
-int UpdateLogic(FlowContext& context, DialogView& view) {
+// case, also when the image could not be read and access was never entered. The outcome is the
+// first failing step's.
+FlowOutcome UpdateLogic(FlowContext& context, DialogView& view) {
   DialogFields& fields = context.fields;
   const std::string ues = "B6001E9" + VersionDigits(fields.newestLogicVersion);
   const std::string path = FindImagePath(LogicBaseName(fields.identity.serialNumber),
                                          fields.newestLogicVersion, context.imageDirs);
   FuseMap map;
   ProbeLink& link = context.link;
-  const int result = ReadJedecFile(view, path, map) && OpenLogicAccess(link, view) &&
-                     CheckLogicDeviceType(link, view) && EraseLogicDevice(link, view) &&
-                     ProgramFuseMap(link, view, map, ues) && VerifyFuseMap(link, view, map, ues);
+  FlowOutcome outcome;
+  const int result =
+      ReadJedecFile(view, path, map, &outcome) && OpenLogicAccess(link, view, &outcome) &&
+      CheckLogicDeviceType(link, view, &outcome) && EraseLogicDevice(link, view, &outcome) &&
+      ProgramFuseMap(link, view, map, ues, &outcome) &&
+      VerifyFuseMap(link, view, map, ues, &outcome);
+  // A failed leave shows its box, but the window has never counted it against the update.
   CloseLogicAccess(link, view);
-  return result;
+  return result ? FlowOutcome::Passed() : outcome;
 }
 
 void ShowVersionLabels(DialogView& view, const DeviceIdentity& identity) {
@@ -79,31 +84,31 @@ void ShowVersionLabels(DialogView& view, const DeviceIdentity& identity) {
 
 }  // namespace
 
-void OnUpdate(FlowContext& context) {
+FlowOutcome OnUpdate(FlowContext& context) {
   CursorRestingView view(context.view);
   DialogFields& fields = context.fields;
   DeviceIdentity& identity = fields.identity;
   WaitCursor cursor(view);
 
-  bool ok = true;
+  FlowOutcome outcome;
   if (fields.newestFirmwareVersion != identity.firmwareVersion) {
     FirmwareOptions options = context.firmware;
     if (options.imageDirs.empty()) options.imageDirs = context.imageDirs;
     const StatusSink status = [&view](const std::string& text) { view.SetStatus(text); };
     if (ProgramFirmware(context.link, fields.newestFirmwareVersion, status, context.progress,
-                        options) != RESULT_OK) {
+                        options, &outcome) != RESULT_OK) {
       ShowError(view, "Firmware update failed!");
-      ok = false;
     }
   }
-  if (ok && fields.newestLogicVersion != identity.logicVersion) {
-    ok = UpdateLogic(context, view) != 0;
+  if (outcome.passed && fields.newestLogicVersion != identity.logicVersion) {
+    outcome = UpdateLogic(context, view);
   }
-  if (ok) {
+  if (outcome.passed) {
     const ResultCode rc = ReadIdentity(context.link, identity);
     fields.macAddressText = MacAddressText(identity.serialNumber);
-    ok = rc == RESULT_OK;
+    if (rc != RESULT_OK) outcome = FlowOutcome::Failed(FlowStage::IdentityRead, rc);
   }
+  const bool ok = outcome.passed;
   if (ok) {
     ExchangeData(view, fields, Exchange::Load);
     view.SetStatus(kUpdatePassed);
@@ -116,22 +121,25 @@ void OnUpdate(FlowContext& context) {
     identity.logicVersion = 0;
   }
   ShowVersionLabels(view, identity);
+  return outcome;
 }
 
-void OnErase(FlowContext& context) {
+FlowOutcome OnErase(FlowContext& context) {
   CursorRestingView view(context.view);
   // No is the default: an Enter meant to dismiss what looks like a notice must not erase.
   if (view.ShowMessage("Erase Flash and EPLD?", "", MessageIcon::Exclamation,
                        MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes) {
-    return;
+    return FlowOutcome::Failed(FlowStage::Declined);
   }
   DialogFields& fields = context.fields;
   ProbeLink& link = context.link;
   WaitCursor cursor(view);
   view.SetStatus("Erasing Flash and EPLD ...");
 
-  const int logic = OpenLogicAccess(link, view) && CheckLogicDeviceType(link, view) &&
-                    EraseLogicDevice(link, view);
+  FlowOutcome outcome;
+  const int logic = OpenLogicAccess(link, view, &outcome) &&
+                    CheckLogicDeviceType(link, view, &outcome) &&
+                    EraseLogicDevice(link, view, &outcome);
   CloseLogicAccess(link, view);
   fields.identity.logicVersion = 0;
 
@@ -139,6 +147,9 @@ void OnErase(FlowContext& context) {
   view.SetStatus("Erasing all flash sectors ...");
   const ResultCode flash = EraseAllSectors(link);
   fields.identity.firmwareVersion = 0;
+  if (outcome.passed && flash != RESULT_OK) {
+    outcome = FlowOutcome::Failed(FlowStage::FlashErase, flash);
+  }
 
   if (flash != RESULT_OK || !logic) {
     view.SetStatus("Erasing Flash and EPLD failed!");
@@ -149,6 +160,7 @@ void OnErase(FlowContext& context) {
   }
   // Both versions now count as none, and read so as every other label does.
   ShowVersionLabels(view, fields.identity);
+  return outcome;
 }
 
 }  // namespace vanta

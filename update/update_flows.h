@@ -5,6 +5,7 @@
 #include "link/link_session.h"
 #include "update/dialog_view.h"
 #include "update/firmware.h"
+#include "update/flow_outcome.h"
 
 namespace vanta {
 
@@ -19,10 +20,11 @@ struct FlowContext {
 };
 
 // Brings firmware and logic to the newest images on disk (each only when its version differs),
-// then reads the identity again and shows the outcome.
-void OnUpdate(FlowContext& context);
+// then reads the identity again and shows the outcome; returns it as well.
+FlowOutcome OnUpdate(FlowContext& context);
 
-// After a Yes to "Erase Flash and EPLD?": erases the logic device and all six flash sectors.
-void OnErase(FlowContext& context);
+// After a Yes to "Erase Flash and EPLD?": erases the logic device and all six flash sectors
+// (Declined after a No). The first failure is the one returned.
+FlowOutcome OnErase(FlowContext& context);
 
 }  // namespace vanta

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_controller.h"
 #include "cli/cli_app.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
@@ -23,6 +24,7 @@
 #include "platform/ports.h"
 #include "sim/virtual_probe.h"
 #include "tests/support/image_gen.h"
+#include "tests/support/recording_view.h"
 
 namespace vanta::cli {
 namespace {
@@ -193,28 +195,37 @@ TEST(CliTrace, DescribesHeadersCommandsAndReplies) {
 
 // ---- Exit statuses ----
 
-TEST(CliExitStatus, MessagesAndCodesMapToTheirClass) {
-  EXPECT_EQ(ClassifyMessage("Invalid IP address!"), EXIT_USAGE);
-  EXPECT_EQ(ClassifyMessage("Please enter no more than 15 characters."), EXIT_USAGE);
-  EXPECT_EQ(ClassifyMessage("Cannot connect to Vanta loader!"), EXIT_CONNECT);
-  EXPECT_EQ(ClassifyMessage("There is no Vanta7 connected!"), EXIT_CONNECT);
-  EXPECT_EQ(ClassifyMessage("Communication with Vanta failed!"), EXIT_COMM);
-  EXPECT_EQ(ClassifyMessage("Logic: Unknown ispLSI device type!"), EXIT_COMM);
-  EXPECT_EQ(ClassifyMessage("Logic: Cannot open JEDEC file!"), EXIT_IMAGE);
-  EXPECT_EQ(ClassifyMessage("Illegal JEDEC file format!"), EXIT_IMAGE);
-  EXPECT_EQ(ClassifyMessage("Logic: Fuse map erased verification failed!"), EXIT_VERIFY);
-  EXPECT_EQ(ClassifyMessage("Logic: UES verify failed!"), EXIT_VERIFY);
-  EXPECT_EQ(ClassifyMessage("Firmware update failed!"), EXIT_OK);  // needs a closer look
-  EXPECT_EQ(ClassifyMessage("Transfer failed!"), EXIT_OK);
-
-  EXPECT_EQ(ClassifyResult(RESULT_OK), EXIT_OK);
-  EXPECT_EQ(ClassifyResult(LINK_E_PORT), EXIT_CONNECT);
-  EXPECT_EQ(ClassifyResult(SESSION_E_NO_REPLY), EXIT_COMM);
-  EXPECT_EQ(ClassifyResult(LDR_E_PROGRAM), EXIT_COMM);
-  EXPECT_EQ(ClassifyResult(LDR_E_FIRMWARE_FILE), EXIT_IMAGE);
-  EXPECT_EQ(ClassifyResult(LDR_E_VERIFY), EXIT_VERIFY);
-  EXPECT_EQ(ClassifyResult(SETUP_E_CONFIG_FILE), EXIT_SETUP_FILE);
-  EXPECT_EQ(ClassifyResult(SETUP_E_REG_FILE), EXIT_SETUP_FILE);
+TEST(CliExitStatus, OutcomesMapToTheirClass) {
+  struct Row {
+    FlowOutcome outcome;
+    ExitStatus status;
+  };
+  const Row rows[] = {
+      {FlowOutcome::Passed(), EXIT_OK},
+      {FlowOutcome::Failed(FlowStage::Form), EXIT_USAGE},
+      {FlowOutcome::Failed(FlowStage::Declined), EXIT_DECLINED},
+      {FlowOutcome::Failed(FlowStage::Connect, LINK_E_PORT), EXIT_CONNECT},
+      {FlowOutcome::Failed(FlowStage::Connect, LDR_E_NOT_IN_LOADER), EXIT_CONNECT},
+      {FlowOutcome::Failed(FlowStage::NoProbe), EXIT_CONNECT},
+      // A port code in the middle of a run is the probe going away, not a connect failure.
+      {FlowOutcome::Failed(FlowStage::FirmwareWrite, LINK_E_PORT), EXIT_COMM},
+      {FlowOutcome::Failed(FlowStage::LogicDeviceType), EXIT_COMM},
+      {FlowOutcome::Failed(FlowStage::FirmwareFile, LDR_E_FIRMWARE_FILE), EXIT_IMAGE},
+      {FlowOutcome::Failed(FlowStage::LogicFile), EXIT_IMAGE},
+      {FlowOutcome::Failed(FlowStage::LogicVerify, LDR_E_VERIFY), EXIT_VERIFY},
+      {FlowOutcome::Failed(FlowStage::LogicVerify, SESSION_E_NO_REPLY), EXIT_COMM},
+      {FlowOutcome::Failed(FlowStage::SetupBlock, LDR_E_VERIFY), EXIT_VERIFY},
+      {FlowOutcome::Failed(FlowStage::ConfigFile, SETUP_E_CONFIG_FILE), EXIT_SETUP_FILE},
+      {FlowOutcome::Failed(FlowStage::RegisterFile, SETUP_E_REG_FILE), EXIT_SETUP_FILE},
+      {FlowOutcome::Failed(FlowStage::None), EXIT_OTHER},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(ExitStatusOf(row.outcome), row.status) << StageName(row.outcome.stage);
+  }
+  EXPECT_EQ(OutcomeLine(FlowOutcome::Failed(FlowStage::FirmwareWrite, LDR_E_PROGRAM), ""),
+            "firmware write: the probe reports a programming failure (LDR_E_PROGRAM)");
+  EXPECT_EQ(OutcomeLine(FlowOutcome::Failed(FlowStage::NoProbe), ""),
+            "probe identification: a loader answered, but reported no Vanta7");
 }
 
 // ---- Output ----
@@ -508,6 +519,69 @@ TEST_F(CliRun, NoProbeOnTheDeviceIsAConnectFailureWithAHint) {
   EXPECT_NE(run.err.find("Cannot connect to Vanta loader!"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("hint: the device /dev/ttyS18 does not exist"), std::string::npos)
       << run.err;
+}
+
+// Shows every text reworded, as a translated window would.
+class RewordingView : public test::RecordingView {
+ public:
+  void SetStatus(const std::string& text) override { RecordingView::SetStatus("<" + text + ">"); }
+  MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                            MessageButtons buttons) override {
+    return RecordingView::ShowMessage("[" + text + "]", caption, icon, buttons);
+  }
+};
+
+TEST_F(CliRun, RewordedTextsChangeNoExitStatus) {
+  test::FirmwareImage good = AddFirmware(4, 2048);
+  std::string bad = good.text;
+  bad.insert(bad.find('\n') + 1, "S1130000BAD\n");
+  WriteText(ImageDir() + test::ImageFileName(kFirmwareBase, 5), bad);
+
+  // Each flow of the window, ending in a different class, on a probe of its own.
+  auto statusesShownThrough = [this](test::RecordingView& view) {
+    sim::VirtualProbe& probe = AddProbe();
+    probe.Faults().corruptProgramWrite = 3;
+    std::string error;
+    EXPECT_TRUE(MapPort(1, probe.DevicePath(), error)) << error;
+    DialogController controller(view, ImageDirectories{ImageDir()});
+    DialogFields& fields = controller.Fields();
+    ControlValues& form = view.controls;  // what the user typed
+    form.speedIndex = 4;
+    form.subnetMaskText = form.gatewayText = "255.255.255.0";
+    form.configHostText = "255.255.255.255";
+    form.configFileText = home_.Path() + "/missing.cfg";
+    std::vector<ExitStatus> statuses;
+    auto record = [&statuses](const FlowOutcome& outcome) {
+      statuses.push_back(ExitStatusOf(outcome));
+    };
+    form.probeIpText = "1.2.3";
+    record(controller.OnConnect());
+    form.probeIpText = "192.168.1.10";
+    form.portIndex = 18;  // COM19: nothing there
+    record(controller.OnConnect());
+    form.portIndex = 0;
+    record(controller.OnConnect());
+    fields.newestLogicVersion = fields.identity.logicVersion;
+    fields.newestFirmwareVersion = 5;
+    record(controller.OnUpdate());
+    fields.newestFirmwareVersion = 4;
+    controller.Firmware().verifyReadBack = true;
+    record(controller.OnUpdate());
+    view.answers.push_back(MessageAnswer::No);
+    record(controller.OnErase());
+    record(controller.OnTransmit());
+    controller.OnCancel();
+    UnmapPort(1);
+    return statuses;
+  };
+  test::RecordingView plain;
+  RewordingView reworded;
+  const std::vector<ExitStatus> expected = {EXIT_USAGE,  EXIT_CONNECT,  EXIT_OK,        EXIT_IMAGE,
+                                            EXIT_VERIFY, EXIT_DECLINED, EXIT_SETUP_FILE};
+  EXPECT_EQ(statusesShownThrough(plain), expected);
+  EXPECT_EQ(statusesShownThrough(reworded), expected);
+  EXPECT_NE(plain.statuses, reworded.statuses);
+  EXPECT_NE(plain.MessageTexts(), reworded.MessageTexts());
 }
 
 TEST_F(CliRun, UsageErrorsExitWithTwo) {

@@ -210,6 +210,7 @@ struct Run {
   uint16_t probeLogic = Fixture::kOldLogicVersion;
   uint32_t commandsAtArm = 0;
   uint64_t bytesAtArm = 0;
+  FlowOutcome outcome;  // set by the flow's thread before finished
   std::atomic<bool> finished{false};
 
   Run(RunPlan s, const Fixture& f) : plan(s), fixture(f), rng(s.seed) {}
@@ -468,41 +469,18 @@ void DisarmFaults(Run& run) {
   run.port->SetReadOverrunMs(0);
 }
 
-void RunFlow(Run& run) {
+FlowOutcome RunFlow(Run& run) {
   switch (run.plan.scenario->flow) {
     case Flow::Connect:
-      run.controller->OnConnect();
-      break;
+      return run.controller->OnConnect();
     case Flow::Update:
-      run.controller->OnUpdate();
-      break;
+      return run.controller->OnUpdate();
     case Flow::Erase:
-      run.controller->OnErase();
-      break;
+      return run.controller->OnErase();
     case Flow::Transmit:
-      run.controller->OnTransmit();
-      break;
+      return run.controller->OnTransmit();
   }
-}
-
-// The closing status texts of each flow.
-struct Closing {
-  const char* passed;
-  const char* failed;
-};
-
-Closing ClosingTexts(Flow flow) {
-  switch (flow) {
-    case Flow::Connect:
-      return {"Connecting to Vanta Loader passed!", "Connecting to Vanta loader failed!"};
-    case Flow::Update:
-      return {"Updating firmware and logic passed!", "Updating firmware and logic failed!"};
-    case Flow::Erase:
-      return {"Erasing Flash and EPLD passed!", "Erasing Flash and EPLD failed!"};
-    case Flow::Transmit:
-      return {"Writing setup data passed", "Writing setup data failed!"};
-  }
-  return {"", ""};
+  return FlowOutcome::Failed(FlowStage::None);
 }
 
 // What flash and logic must hold after a successful flow, built from the state before it.
@@ -647,27 +625,24 @@ std::string CheckFailed(Run& run) {
   return "";
 }
 
+// Judged by the flow's outcome alone; the texts only go into the verbose listing.
 RunResult Classify(Run& run) {
-  const Closing closing = ClosingTexts(run.plan.scenario->flow);
-  const std::string& status = run.view.status;
-  if (status == closing.passed) {
+  const FlowOutcome& outcome = run.outcome;
+  if (outcome.passed) {
     std::string problem = CheckPassed(run);
     if (!problem.empty()) return {Verdict::Corrupt, "reported success, but " + problem};
     return {Verdict::Passed, ""};
   }
-  if (status == closing.failed) {
-    std::string problem = CheckFailed(run);
-    if (!problem.empty()) return {Verdict::Corrupt, problem};
-    // What the user was told, for the verbose listing.
-    std::string told;
-    for (const std::string& text : run.view.MessageTexts()) told += "[" + text + "] ";
-    const auto& statuses = run.view.statuses;
-    for (size_t i = statuses.size() >= 3 ? statuses.size() - 3 : 0; i < statuses.size(); ++i) {
-      told += "\"" + statuses[i] + "\" ";
-    }
-    return {Verdict::Failed, told};
+  std::string problem = CheckFailed(run);
+  if (!problem.empty()) return {Verdict::Corrupt, problem};
+  // Where it stopped and what the user was told, for the verbose listing.
+  std::string told = std::string(StageName(outcome.stage)) + " " + ResultName(outcome.code) + " ";
+  for (const std::string& text : run.view.MessageTexts()) told += "[" + text + "] ";
+  const auto& statuses = run.view.statuses;
+  for (size_t i = statuses.size() >= 3 ? statuses.size() - 3 : 0; i < statuses.size(); ++i) {
+    told += "\"" + statuses[i] + "\" ";
   }
-  return {Verdict::Corrupt, "no closing status, last \"" + status + "\""};
+  return {Verdict::Failed, told};
 }
 
 FlowSize g_flowSize[4];
@@ -689,10 +664,11 @@ RunResult ExecuteRun(const RunPlan& plan, const Fixture& fixture, std::atomic<in
   OpenController(*run);
   const Flow flow = plan.scenario->flow;
   if (flow != Flow::Connect) {
-    run->controller->OnConnect();
-    if (run->view.status != ClosingTexts(Flow::Connect).passed) {
+    const FlowOutcome connect = run->controller->OnConnect();
+    if (!connect.passed) {
       cleanup();
-      return {Verdict::SetupError, "clean connect failed: " + run->view.status};
+      return {Verdict::SetupError,
+              std::string("clean connect failed: ") + ResultName(connect.code)};
     }
     if (!ProgramSomeLogicRows(*run)) {
       cleanup();
@@ -709,7 +685,7 @@ RunResult ExecuteRun(const RunPlan& plan, const Fixture& fixture, std::atomic<in
   run->watch.SetTrace(plan.trace);
   const auto start = Clock::now();
   std::thread worker([run] {
-    RunFlow(*run);
+    run->outcome = RunFlow(*run);
     run->watch.Finish();
     run->finished = true;
   });

@@ -99,15 +99,20 @@ TEST_F(LogicSteps, SingleCommandStepsSendTheirCommandUnderTheWaitCursor) {
 }
 
 TEST_F(LogicSteps, ACommandWithoutAnswerIsACommunicationFailure) {
-  int (*steps[])(ProbeLink&, DialogView&) = {OpenLogicAccess, CloseLogicAccess,
-                                             CheckLogicDeviceType, EraseLogicDevice};
+  int (*steps[])(ProbeLink&, DialogView&, FlowOutcome*) = {OpenLogicAccess, CloseLogicAccess,
+                                                           CheckLogicDeviceType, EraseLogicDevice};
   const uint8_t codes[] = {LDR_LOGIC_ACCESS, LDR_LOGIC_ACCESS, LDR_LOGIC_DEVICE_TYPE,
                            LDR_LOGIC_ERASE};
+  const FlowStage stages[] = {FlowStage::LogicAccess, FlowStage::LogicAccess,
+                              FlowStage::LogicDeviceType, FlowStage::LogicErase};
   for (int i = 0; i < 4; ++i) {
     view = RecordingView();
     Silence(codes[i]);
-    EXPECT_EQ(steps[i](loader.Link(), view), 0) << i;
+    FlowOutcome failure;
+    EXPECT_EQ(steps[i](loader.Link(), view, &failure), 0) << i;
     ExpectOnlyMessage(kCommFailed);
+    EXPECT_EQ(failure.stage, stages[i]) << i;
+    EXPECT_EQ(failure.code, SESSION_E_NO_REPLY) << i;
   }
 }
 
