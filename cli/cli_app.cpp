@@ -42,6 +42,7 @@ struct Options {
   std::string ip, mask, gateway, host, config;
   std::vector<std::string> map;
   std::string unmap;
+  std::string file, range;
 };
 
 struct Commands {
@@ -52,6 +53,8 @@ struct Commands {
   CLI::App* erase;
   CLI::App* transmit;
   CLI::App* ports;
+  CLI::App* backup;
+  CLI::App* restore;
   CLI::Option* ip;
   CLI::Option* mask;
   CLI::Option* gateway;
@@ -120,6 +123,16 @@ Commands BuildApp(CLI::App& app, Options& o) {
                ->option_text("H");
   c.config = c.transmit->add_option("--config", o.config, "configuration file name or path")
                  ->option_text("FILE");
+
+  c.backup = app.add_subcommand("backup", FindHelpPage("backup").summary);
+  c.backup->add_option("FILE", o.file, "the S-record file to write")->required();
+  c.backup
+      ->add_option("--range", o.range,
+                   "just LEN bytes from ADDR (decimal or 0x hex) instead of every sector "
+                   "but the loader's")
+      ->option_text("ADDR:LEN");
+  c.restore = app.add_subcommand("restore", FindHelpPage("restore").summary);
+  c.restore->add_option("FILE", o.file, "the S-record file to program")->required();
 
   c.ports = app.add_subcommand("ports", FindHelpPage("ports").summary);
   c.ports->add_option("--map", o.map, "point COMn at DEVICE")
@@ -249,7 +262,8 @@ void PrintResults(Command command, const JobSettings& settings,
   if (json) {
     nlohmann::json out;
     bool oneObject = single && (command == Command::Info || command == Command::LinkCheck ||
-                                command == Command::ReadMemory);
+                                command == Command::ReadMemory || command == Command::Backup ||
+                                command == Command::Restore);
     if (oneObject) {
       out = ResultJson(command, results[0]);
     } else {
@@ -276,12 +290,16 @@ void PrintResults(Command command, const JobSettings& settings,
         case Command::Transmit:
           text += FormatTransmitSummary(result);
           break;
+        case Command::Backup:
+        case Command::Restore:
+          text += FormatFlashFileSummary(command, result);
+          break;
         default:
           break;
       }
     }
     bool table = command == Command::Update || command == Command::Erase ||
-                 command == Command::Transmit || !single;
+                 command == Command::Transmit || command == Command::Restore || !single;
     if (table) text += FormatTable(results);
     std::fputs(text.c_str(), stdout);
   }
@@ -315,6 +333,8 @@ int RunCli(int argc, char** argv) {
   if (c.update->parsed()) command = Command::Update;
   if (c.erase->parsed()) command = Command::Erase;
   if (c.transmit->parsed()) command = Command::Transmit;
+  if (c.backup->parsed()) command = Command::Backup;
+  if (c.restore->parsed()) command = Command::Restore;
   settings.command = command;
   settings.trace = o.trace;
   settings.stayInLoader = o.stayInLoader;
@@ -364,6 +384,44 @@ int RunCli(int argc, char** argv) {
     if (address + count > 0x100000000ull) return UsageError("ADDR + COUNT passes 0xFFFFFFFF");
     settings.address = static_cast<uint32_t>(address);
     settings.count = static_cast<uint32_t>(count);
+  }
+
+  if (command == Command::Backup || command == Command::Restore) {
+    if (targets.size() != 1) return UsageError("backup and restore serve one probe at a time");
+    settings.file = o.file;
+  }
+  if (command == Command::Backup && !o.range.empty()) {
+    const size_t colon = o.range.find(':');
+    uint64_t address = 0, length = 0;
+    if (colon == std::string::npos || !ParseNumber(o.range.substr(0, colon), address) ||
+        !ParseNumber(o.range.substr(colon + 1), length) || address > 0xFFFFFFFFull ||
+        length > 0xFFFFFFFFull) {
+      return UsageError("--range takes ADDR:LEN, e.g. 0x01008000:104");
+    }
+    settings.range = {static_cast<uint32_t>(address), static_cast<uint32_t>(length)};
+    if (!RangeInsideFlash(settings.range)) {
+      return UsageError("--range must lie inside the flash, 0x01000000 to 0x010FFFFF");
+    }
+  }
+  if (command == Command::Restore) {
+    // The whole file is checked before any probe is touched: a bad file erases nothing.
+    auto contents = std::make_shared<FlashContents>();
+    BackupFileProblem problem;
+    if (!ReadBackupFile(o.file, *contents, problem)) {
+      std::string where =
+          problem.line > 0 ? o.file + " line " + std::to_string(problem.line) + ": " : "";
+      std::fprintf(stderr, "vantalink-cli: restore refused, nothing erased: %s%s\n", where.c_str(),
+                   problem.what.c_str());
+      if (o.json) {
+        nlohmann::json j = {{"result", "failed"},
+                            {"exitStatus", static_cast<int>(EXIT_IMAGE)},
+                            {"error", where + problem.what}};
+        if (problem.line > 0) j["line"] = problem.line;
+        std::printf("%s\n", j.dump(2).c_str());
+      }
+      return EXIT_IMAGE;
+    }
+    settings.restore = std::move(contents);
   }
 
   // The setup texts: the window's defaults, for transmit the options and the saved values.

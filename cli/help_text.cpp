@@ -106,6 +106,28 @@ const HelpPage kPages[] = {
      "# stand-alone: store probe.cfg and its register files in the probe\n"
      "vantalink-cli transmit --port COM1 --ip 10.0.0.7 --host 255.255.255.255 --config "
      "/srv/probe.cfg"},
+    {"backup", "read the probe's flash into an S-record file",
+     "vantalink-cli backup FILE [--range ADDR:LEN] [GLOBAL OPTIONS]",
+     "Connects and reads the probe's flash, every sector but the loader's (0x01008000 to "
+     "0x010FFFFF), or the --range given, and writes it to FILE as Motorola S-records: an S0 "
+     "header naming the probe's serial number, loader version and the time, S3 records of 32 "
+     "bytes, and an S7 end record. FILE is written under a temporary name and renamed only when "
+     "complete; a failed backup leaves no FILE behind (and an older FILE as it was).",
+     "vantalink-cli backup probe-12345678.s19 --port COM1\n"
+     "# just the setup block\n"
+     "vantalink-cli backup setup.s19 --range 0x01008000:104 --port COM1"},
+    {"restore", "program an S-record backup back into the probe's flash",
+     "vantalink-cli restore FILE [GLOBAL OPTIONS]",
+     "Checks the whole FILE before the probe is touched: every line a well-formed S-record with "
+     "a correct checksum, every address inside the flash and outside the loader's sector "
+     "(0x01000000 to 0x01007FFF). A file that fails the check is refused, naming the line, and "
+     "nothing is erased (exit status 5). Then it erases only the sectors the file touches (what "
+     "a sector holds outside the file, as after a --range backup, is read first and kept), "
+     "writes the file's bytes, writes the firmware validity marker (the first four bytes at "
+     "0x01040000) last when the firmware sector is among them, and reads every touched sector "
+     "back (exit status 6 when it differs). backup, erase and restore give the same flash byte "
+     "for byte.",
+     "vantalink-cli restore probe-12345678.s19 --port COM1"},
     {"ports", "list the COM names and map them to devices",
      "vantalink-cli ports [--map COMn DEVICE | --unmap COMn] [--json]",
      "Lists COM1 to COM19 with the device each stands for and whether it exists. --map points "

@@ -145,6 +145,22 @@ std::string FormatTransmitSummary(const ProbeResult& r) {
   return text + "\n";
 }
 
+std::string FormatFlashFileSummary(Command command, const ProbeResult& r) {
+  const nlohmann::json& d = r.details;
+  if (r.status != EXIT_OK || !d.contains("file")) return "";
+  if (command == Command::Backup) {
+    return r.label + " (" + r.before.serialNumber +
+           "): " + std::to_string(d["length"].get<uint32_t>()) + " bytes from " +
+           d["address"].get<std::string>() + " written to " + d["file"].get<std::string>() + "\n";
+  }
+  std::string sectors;
+  for (const auto& sector : d["sectors"]) {
+    sectors += (sectors.empty() ? "" : ", ") + sector.get<std::string>();
+  }
+  return r.label + " (" + r.before.serialNumber + "): " + d["file"].get<std::string>() +
+         " programmed and read back; sectors erased: " + sectors + "\n";
+}
+
 std::string FormatLinkCheck(const ProbeResult& r) {
   const nlohmann::json& d = r.details;
   if (!d.contains("speedReached")) return "";

@@ -23,6 +23,9 @@ std::string FormatInfo(const ProbeResult& result);
 // One line on what a successful transmit wrote where.
 std::string FormatTransmitSummary(const ProbeResult& result);
 
+// One line on what a successful backup or restore read or wrote.
+std::string FormatFlashFileSummary(Command command, const ProbeResult& result);
+
 // One line on a link check: speed reached, answers, round-trip times.
 std::string FormatLinkCheck(const ProbeResult& result);
 

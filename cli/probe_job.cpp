@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "app/dialog_controller.h"
@@ -133,6 +134,12 @@ class Job {
         break;
       case Command::Transmit:
         Transmit(controller);
+        break;
+      case Command::Backup:
+        Backup(controller);
+        break;
+      case Command::Restore:
+        Restore(controller);
         break;
       case Command::LinkCheck:
         LinkCheck(controller.Link());
@@ -308,6 +315,76 @@ class Job {
                                   {"bytes", report.registerImageBytes}};
     } else {
       details["configSectorErased"] = Hex32(CONFIG_SECTOR);
+    }
+  }
+
+  // The S0 text names the probe and the time, so a file says whose flash it holds.
+  std::string BackupHeader(const DeviceIdentity& identity) {
+    char time[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return "vantaLink backup serial " + identity.serialNumber + " loader " +
+           VersionText(identity.loaderVersion) + " " + time;
+  }
+
+  void Backup(DialogController& controller) {
+    const FlashRange& range = settings_.range;
+    result_.details["file"] = settings_.file;
+    result_.details["address"] = Hex32(range.address);
+    result_.details["length"] = range.length;
+    ProgressDisplay progress;
+    std::string fileError;
+    ResultCode code;
+    {
+      WaitCursor wait(view_);
+      code = BackupFlash(
+          controller.Link(), range, BackupHeader(controller.Fields().identity), settings_.file,
+          [this](const std::string& text) { view_.SetStatus(text); }, progress, &fileError);
+    }
+    if (code == UPDATE_E_BACKUP_FILE) {
+      Fail(result_, EXIT_OTHER, "Backup failed! " + fileError);
+    } else if (code != RESULT_OK) {
+      Fail(result_, EXIT_COMM,
+           "Backup failed! Reading the flash broke off" + CodeText(code) + "; " + settings_.file +
+               " was not written");
+    }
+    if (code != RESULT_OK) {
+      view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
+    }
+    After(controller, code == RESULT_OK);
+  }
+
+  void Restore(DialogController& controller) {
+    const FlashContents& contents = *settings_.restore;
+    nlohmann::json sectors = nlohmann::json::array();
+    for (uint32_t sector : TouchedSectors(contents)) sectors.push_back(Hex32(sector));
+    result_.details["file"] = settings_.file;
+    result_.details["sectors"] = sectors;
+    ProgressDisplay progress;
+    uint32_t difference = 0;
+    ResultCode code;
+    {
+      WaitCursor wait(view_);
+      code = RestoreFlash(
+          controller.Link(), contents, [this](const std::string& text) { view_.SetStatus(text); },
+          progress, &difference);
+    }
+    if (code == LDR_E_VERIFY) {
+      Fail(result_, EXIT_VERIFY, "Restore failed! Read back differs at " + Hex32(difference));
+    } else if (code != RESULT_OK) {
+      Fail(result_, EXIT_COMM, "Restore failed!" + CodeText(code));
+    }
+    if (code != RESULT_OK) {
+      view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
+    }
+    // What the probe holds now: a restored firmware or setup shows in the versions.
+    DeviceIdentity now;
+    result_.after = controller.Fields().identity;
+    result_.haveAfter = true;
+    if (controller.Link().IsOpen() && ReadIdentity(controller.Link(), now) == RESULT_OK) {
+      result_.after = now;
     }
   }
 

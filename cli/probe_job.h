@@ -2,6 +2,7 @@
 // One probe's run: its own link, controller and view on its own thread, from connect to leaving
 // the probe, with what happened collected for the table and --json.
 #include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -10,11 +11,12 @@
 #include "cli/exit_status.h"
 #include "cli/terminal_view.h"
 #include "link/loader.h"
+#include "update/flash_backup.h"
 #include "update/image_catalogue.h"
 
 namespace vanta::cli {
 
-enum class Command { LinkCheck, Info, ReadMemory, Update, Erase, Transmit };
+enum class Command { LinkCheck, Info, ReadMemory, Update, Erase, Transmit, Backup, Restore };
 
 // What every probe of one run does; shared read-only by the probes' threads.
 struct JobSettings {
@@ -32,6 +34,11 @@ struct JobSettings {
   uint32_t address = 0, count = 0;
   // link-check
   int transactions = 5;
+  // backup, restore: the file; what backup reads; what restore writes (checked before any probe
+  // is touched)
+  std::string file;
+  FlashRange range;
+  std::shared_ptr<const FlashContents> restore;
 };
 
 // One probe: the name the user gave and the device it stands for.

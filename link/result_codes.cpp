@@ -28,6 +28,7 @@ const char* ResultName(ResultCode code) {
     case SETUP_E_CONFIG_FILE: return "SETUP_E_CONFIG_FILE";
     case SETUP_E_REG_FILE: return "SETUP_E_REG_FILE";
     case SETUP_E_SERIAL: return "SETUP_E_SERIAL";
+    case UPDATE_E_BACKUP_FILE: return "UPDATE_E_BACKUP_FILE";
     default: break;
   }
   // Unknown codes are rare (a probe model we do not know); a per-thread buffer keeps this reentrant.

@@ -32,6 +32,7 @@ inline constexpr ResultCode LDR_E_VERIFY = -4008;         // data read back diff
 inline constexpr ResultCode SETUP_E_CONFIG_FILE = -4010;  // configuration file unreadable or >= 64 KiB
 inline constexpr ResultCode SETUP_E_REG_FILE = -4011;     // register file unreadable or image >= 64 KiB
 inline constexpr ResultCode SETUP_E_SERIAL = -4012;       // serial number too short to build the MAC
+inline constexpr ResultCode UPDATE_E_BACKUP_FILE = -4013; // backup file cannot be written or read
 
 // The code's name ("LINK_E_TIMEOUT"), or "OK", or "UNKNOWN(-n)" for a code not listed above.
 const char* ResultName(ResultCode code);

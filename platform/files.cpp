@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace vanta {
 
@@ -155,6 +156,34 @@ int64_t ReadFileBytes(const std::string& path, uint8_t* dest, size_t capacity) {
   std::fclose(file);
   if (error) return -2;
   return static_cast<int64_t>(n);
+}
+
+bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t written = 0;
+  bool ok = true;
+  while (ok && written < content.size()) {
+    const ssize_t n = write(fd, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+    } else {
+      written += static_cast<size_t>(n);
+    }
+  }
+  // The data reaches the disk before the name does: a crash leaves the old file or the new one.
+  ok = ok && fsync(fd) == 0;
+  const int savedErrno = errno;
+  ok = close(fd) == 0 && ok;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  error = "cannot write " + path + ": " + std::strerror(ok ? errno : savedErrno);
+  unlink(temporary.c_str());
+  return false;
 }
 
 }  // namespace vanta

@@ -62,6 +62,11 @@ class TextFile {
   bool failed_ = false;
 };
 
+// Writes content to a new file beside path and renames it over path once it is complete and
+// synced, so path holds either its old contents or all of the new ones. false with error set
+// (the system's reason) when any step fails; the temporary file is then removed.
+bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error);
+
 // Reads at most capacity bytes of the file at path into dest. Returns the count read, or -1 when
 // the file cannot be opened and -2 on a read error in the middle of the file.
 int64_t ReadFileBytes(const std::string& path, uint8_t* dest, size_t capacity);

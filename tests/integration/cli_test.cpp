@@ -513,6 +513,79 @@ TEST_F(CliRun, EraseWithoutYesRefusesWhenStdinIsNoTerminal) {
   EXPECT_EQ(probe.StoredFirmwareVersion(), 0);
 }
 
+TEST_F(CliRun, BackupEraseRestoreGivesTheSameFlashByteForByte) {
+  sim::VirtualProbe& probe = AddProbe();
+  probe.InstallFirmwareVersion(5);
+  std::vector<uint8_t> bytes(3000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  for (uint32_t address : kAllSectors) probe.ProgramFlash(address + 0x100, bytes);
+  const std::vector<uint8_t> before = probe.ReadFlash(0x01000000, 0x100000);
+  const std::string file = home_.Path() + "/probe.s19";
+
+  RunOutput run = RunCliWith(
+      {"backup", file, "--port", probe.DevicePath(), "--speed", "115200", "--stay-in-loader"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::ifstream in(file);
+  std::string first, line, last;
+  std::getline(in, first);
+  while (std::getline(in, line)) last = line;
+  // S0 carries "vantaLink backup serial 12345678 loader 1.02 ..." in hex.
+  EXPECT_NE(first.find("2073657269616C20313233343536373820"), std::string::npos) << first;
+  EXPECT_NE(first.find("6C6F6164657220312E3032"), std::string::npos) << first;
+  EXPECT_EQ(last, "S70500000000FA");
+  int files = 0;  // the temporary file was renamed, not left beside
+  for (const auto& entry : fs::directory_iterator(home_.Path())) {
+    files += entry.path().filename().string().rfind("probe.s19", 0) == 0;
+  }
+  EXPECT_EQ(files, 1);
+
+  ASSERT_EQ(RunCliWith({"erase", "--yes", "--port", probe.DevicePath(), "--stay-in-loader"}).status,
+            0);
+  ASSERT_NE(probe.ReadFlash(0x01000000, 0x100000), before);
+  run = RunCliWith(
+      {"restore", file, "--port", probe.DevicePath(), "--speed", "115200", "--stay-in-loader"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(probe.ReadFlash(0x01000000, 0x100000) == before);
+  EXPECT_EQ(probe.StoredFirmwareVersion(), 0x1605);
+}
+
+// Each row: a line that spoils an otherwise good file, the line's number in the message.
+TEST_F(CliRun, RestoreRefusesABadFileBeforeTheProbeIsTouched) {
+  sim::VirtualProbe& probe = AddProbe();
+  probe.InstallFirmwareVersion(5);
+  probe.ProgramFlash(SETUP_SECTOR + 0x100, {0x55});
+  const std::vector<uint8_t> before = probe.ReadFlash(0x01000000, 0x100000);
+  const std::string good = "S3090100800011223344CB\n";
+  const struct {
+    const char* record;
+    const char* why;
+  } rows[] = {
+      {"S30901007FFC11223344D0", "in the loader's sector"},
+      {"S3090100800411223344C8", "checksum mismatch"},
+      {"S30901100000112233443B", "outside the flash"},
+      {"S309010080041122334GC7", "not a hex digit"},
+      {"S3080100800411223344C7", "count does not match"},
+  };
+  const std::string file = home_.Path() + "/bad.s19";
+  for (const auto& row : rows) {
+    WriteText(file, "S0050000414277\n" + good + row.record + "\nS70500000000FA\n");
+    RunOutput run = RunCliWith({"restore", file, "--port", probe.DevicePath(), "--json"});
+    EXPECT_EQ(run.status, EXIT_IMAGE) << row.record;
+    EXPECT_NE(run.err.find("bad.s19 line 3: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(row.why), std::string::npos) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out)["line"], 3) << run.out;
+  }
+  EXPECT_TRUE(probe.CommandLog().empty()) << "a refused file must not reach the probe";
+  WriteText(file, "S0050000414277\n" + good);
+  ASSERT_EQ(RunCliWith({"restore", file, "--port", probe.DevicePath(), "--stay-in-loader"}).status,
+            0);
+  std::vector<uint8_t> expected = before;  // 0x55 at 0x01008100 kept beside the file's bytes
+  expected[0x8000] = 0x11, expected[0x8001] = 0x22, expected[0x8002] = 0x33;
+  expected[0x8003] = 0x44;
+  EXPECT_TRUE(probe.ReadFlash(0x01000000, 0x100000) == expected)
+      << "the file's bytes written, the rest of its sector and the firmware kept";
+}
+
 TEST_F(CliRun, NoProbeOnTheDeviceIsAConnectFailureWithAHint) {
   RunOutput run = RunCliWith({"info", "--port", "COM19"});
   EXPECT_EQ(run.status, EXIT_CONNECT);

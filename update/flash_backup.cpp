@@ -1,0 +1,352 @@
+#include "update/flash_backup.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "link/loader.h"
+#include "platform/files.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr uint32_t kPiece = 1024;       // bytes in one LDR_READ_MEMORY or LDR_PROGRAM
+constexpr uint32_t kRecordBytes = 32;   // data bytes in one S3 record of a backup
+constexpr size_t kLineBuffer = 1024;    // longer than any S-record (at most 515 characters)
+constexpr size_t kMaxHeaderText = 200;  // S0 text kept well inside one record
+constexpr uint32_t kMarkerSize = 4;     // the firmware validity marker at FIRMWARE_SECTOR
+
+uint32_t SectorEnd(size_t index) {
+  return index + 1 < std::size(kAllSectors) ? kAllSectors[index + 1] : kFlashBase + kFlashSize;
+}
+
+std::string Hex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+// One record: "S", type, count, address of addressSize bytes, data, checksum, LF.
+void AppendRecord(std::string& out, char type, uint32_t address, unsigned addressSize,
+                  const uint8_t* data, size_t size) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  const auto put = [&out](uint8_t byte) {
+    out.push_back(kDigits[byte >> 4]);
+    out.push_back(kDigits[byte & 15]);
+  };
+  const uint8_t count = static_cast<uint8_t>(addressSize + size + 1);
+  uint8_t sum = count;
+  out.push_back('S');
+  out.push_back(type);
+  put(count);
+  for (unsigned i = addressSize; i-- > 0;) {
+    const uint8_t byte = static_cast<uint8_t>(address >> (8 * i));
+    sum = static_cast<uint8_t>(sum + byte);
+    put(byte);
+  }
+  for (size_t i = 0; i < size; ++i) {
+    sum = static_cast<uint8_t>(sum + data[i]);
+    put(data[i]);
+  }
+  put(static_cast<uint8_t>(~sum));
+  out.push_back('\n');
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// A record without its line end, checked strictly (unlike the firmware reader, which takes what
+// the window has always taken): hex digits only, the count matching the line, the checksum right.
+bool ParseRecord(const std::string& text, char& type, uint32_t& address, std::vector<uint8_t>& data,
+                 std::string& why) {
+  if (text.size() < 4 || text[0] != 'S') {
+    why = "not an S-record";
+    return false;
+  }
+  type = text[1];
+  unsigned addressSize = 0;
+  switch (type) {
+    case '0':
+    case '1':
+    case '5':
+    case '9':
+      addressSize = 2;
+      break;
+    case '2':
+    case '8':
+      addressSize = 3;
+      break;
+    case '3':
+    case '7':
+      addressSize = 4;
+      break;
+    default:
+      why = std::string("unknown record type S") + type;
+      return false;
+  }
+  if (text.size() % 2 != 0) {
+    why = "odd number of hex digits";
+    return false;
+  }
+  std::vector<uint8_t> bytes;
+  for (size_t i = 2; i < text.size(); i += 2) {
+    const int high = HexValue(text[i]), low = HexValue(text[i + 1]);
+    if (high < 0 || low < 0) {
+      why = "not a hex digit";
+      return false;
+    }
+    bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+  }
+  if (bytes[0] + 1u != bytes.size() || bytes[0] < addressSize + 1) {
+    why = "the record's count does not match its length";
+    return false;
+  }
+  uint8_t sum = 0;
+  for (uint8_t byte : bytes) sum = static_cast<uint8_t>(sum + byte);
+  if (sum != 0xFF) {
+    why = "checksum mismatch";
+    return false;
+  }
+  address = 0;
+  for (unsigned i = 0; i < addressSize; ++i) address = (address << 8) | bytes[1 + i];
+  data.assign(bytes.begin() + 1 + addressSize, bytes.end() - 1);
+  return true;
+}
+
+// Reads count bytes from address on in pieces, reporting the bytes done after each piece.
+template <typename OnPiece>
+ResultCode ReadFlashPieces(ProbeLink& link, uint32_t address, uint32_t count, uint8_t* dest,
+                           OnPiece onPiece) {
+  for (uint32_t done = 0; done < count;) {
+    const uint16_t piece = static_cast<uint16_t>(std::min(kPiece, count - done));
+    const ResultCode rc = ReadMemory(link, address + done, piece, dest + done);
+    if (rc != RESULT_OK) return rc;
+    done += piece;
+    onPiece(done);
+  }
+  return RESULT_OK;
+}
+
+}  // namespace
+
+bool RangeInsideFlash(const FlashRange& range) {
+  return range.length > 0 && range.address >= kFlashBase &&
+         uint64_t{range.address} + range.length <= uint64_t{kFlashBase} + kFlashSize;
+}
+
+ResultCode BackupFlash(ProbeLink& link, const FlashRange& range, const std::string& header,
+                       const std::string& path, const StatusSink& status, ProgressDisplay& progress,
+                       std::string* fileError) {
+  std::vector<uint8_t> flash(range.length);
+  status("Backup: Reading Flash ...");
+  const ResultCode rc =
+      ReadFlashPieces(link, range.address, range.length, flash.data(), [&](uint32_t done) {
+        ShowPercent("Backup: Reading Flash ... ( %u%% )", status, progress, range.length, done);
+      });
+  if (rc != RESULT_OK) {
+    status("Backup: Reading Flash ... failed!");
+    return rc;
+  }
+
+  std::string text;
+  text.reserve(size_t{range.length} / kRecordBytes * 80 + 256);
+  const std::string s0 = header.substr(0, kMaxHeaderText);
+  AppendRecord(text, '0', 0, 2, reinterpret_cast<const uint8_t*>(s0.data()), s0.size());
+  for (uint32_t offset = 0; offset < range.length; offset += kRecordBytes) {
+    const uint32_t size = std::min(kRecordBytes, range.length - offset);
+    AppendRecord(text, '3', range.address + offset, 4, flash.data() + offset, size);
+  }
+  AppendRecord(text, '7', 0, 4, nullptr, 0);
+
+  std::string error;
+  if (!ReplaceFileContents(path, text, error)) {
+    if (fileError != nullptr) *fileError = error;
+    status("Backup: Writing file ... failed!");
+    return UPDATE_E_BACKUP_FILE;
+  }
+  status("Backup: Reading Flash ... passed!");
+  return RESULT_OK;
+}
+
+bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem) {
+  contents = FlashContents{};
+  TextFile file;
+  if (!file.Open(path)) {
+    problem = {0, "cannot open " + path};
+    return false;
+  }
+  std::string line;
+  int number = 0;
+  bool anyData = false;
+  char type = 0;
+  uint32_t address = 0;
+  std::vector<uint8_t> data;
+  while (file.ReadLine(line, kLineBuffer)) {
+    ++number;
+    if (line.back() != '\n' && line.size() == kLineBuffer - 1) {
+      problem = {number, "line too long for an S-record"};
+      return false;
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.empty()) continue;
+    std::string why;
+    if (!ParseRecord(line, type, address, data, why)) {
+      problem = {number, why};
+      return false;
+    }
+    if (type == '0') {
+      contents.header.assign(data.begin(), data.end());
+      continue;
+    }
+    if (type != '1' && type != '2' && type != '3') continue;  // count and end records
+    if (data.empty()) continue;
+    const uint64_t end = uint64_t{address} + data.size();
+    if (address < kFlashBase || end > uint64_t{kFlashBase} + kFlashSize) {
+      problem = {number, "address " + Hex32(address) + " lies outside the flash"};
+      return false;
+    }
+    if (address < kLoaderSectorEnd) {
+      problem = {number, "address " + Hex32(address) + " lies in the loader's sector"};
+      return false;
+    }
+    for (size_t i = 0; i < data.size(); ++i) {
+      contents.bytes[address - kFlashBase + i] = data[i];
+      contents.present[address - kFlashBase + i] = true;
+    }
+    anyData = true;
+  }
+  if (file.Failed()) {
+    problem = {number, "read error"};
+    return false;
+  }
+  if (!anyData) {
+    problem = {0, path + " holds no data records"};
+    return false;
+  }
+  return true;
+}
+
+std::vector<uint32_t> TouchedSectors(const FlashContents& contents) {
+  std::vector<uint32_t> sectors;
+  for (size_t s = 0; s < std::size(kAllSectors); ++s) {
+    const auto first = contents.present.begin() + (kAllSectors[s] - kFlashBase);
+    const auto last = contents.present.begin() + (SectorEnd(s) - kFlashBase);
+    if (std::find(first, last, true) != last) sectors.push_back(kAllSectors[s]);
+  }
+  return sectors;
+}
+
+ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const StatusSink& status,
+                        ProgressDisplay& progress, uint32_t* firstDifference) {
+  const std::vector<uint32_t> sectors = TouchedSectors(contents);
+  struct Span {
+    uint32_t address, end;
+  };
+  std::vector<Span> spans;
+  uint32_t total = 0;
+  for (uint32_t sector : sectors) {
+    const size_t index =
+        std::find(std::begin(kAllSectors), std::end(kAllSectors), sector) - std::begin(kAllSectors);
+    spans.push_back({sector, SectorEnd(index)});
+    total += SectorEnd(index) - sector;
+  }
+  // A file that covers a sector only in part (a backup of a --range) must not cost the probe the
+  // rest of that sector: those bytes are read first and written back with the file's.
+  std::vector<uint8_t> image = contents.bytes;
+  const auto at = [&image](uint32_t address) { return image.data() + (address - kFlashBase); };
+  for (const Span& span : spans) {
+    const auto first = contents.present.begin() + (span.address - kFlashBase);
+    const auto last = contents.present.begin() + (span.end - kFlashBase);
+    if (std::find(first, last, false) == last) continue;
+    status("Restore: Reading Flash ...");
+    std::vector<uint8_t> kept(span.end - span.address);
+    const ResultCode rc =
+        ReadFlashPieces(link, span.address, span.end - span.address, kept.data(), [](uint32_t) {});
+    if (rc != RESULT_OK) {
+      status("Restore: Reading Flash ... failed!");
+      return rc;
+    }
+    for (uint32_t i = 0; i < kept.size(); ++i) {
+      if (!first[i]) at(span.address)[i] = kept[i];
+    }
+  }
+
+  status("Restore: Erasing Flash ...");
+  for (const Span& span : spans) {
+    const ResultCode rc = EraseSector(link, span.address);
+    if (rc != RESULT_OK) {
+      status("Restore: Erasing Flash ... failed!");
+      return rc;
+    }
+  }
+
+  // Erased bytes are 0xFF already: pieces of nothing else are not sent. The marker waits until
+  // everything else is written, so a restore that stops half-way leaves the firmware unmarked.
+  status("Restore: Programming Flash ...");
+  bool writeMarker = false;
+  uint32_t done = 0;
+  uint32_t replyValue = 0;
+  for (const Span& span : spans) {
+    for (uint32_t address = span.address; address < span.end; address += kPiece) {
+      const uint32_t count = std::min(kPiece, span.end - address);
+      std::vector<uint8_t> piece(at(address), at(address) + count);
+      if (address == FIRMWARE_SECTOR) {
+        writeMarker = std::any_of(piece.begin(), piece.begin() + kMarkerSize,
+                                  [](uint8_t b) { return b != 0xFF; });
+        std::fill(piece.begin(), piece.begin() + kMarkerSize, 0xFF);
+      }
+      if (std::any_of(piece.begin(), piece.end(), [](uint8_t b) { return b != 0xFF; })) {
+        const ResultCode rc =
+            ProgramMemory(link, address, static_cast<uint16_t>(count), piece.data(), replyValue);
+        if (rc != RESULT_OK) {
+          status("Restore: Programming Flash ... failed!");
+          return rc;
+        }
+      }
+      done += count;
+      ShowPercent("Restore: Programming Flash ... ( %u%% )", status, progress, total, done);
+    }
+  }
+  if (writeMarker) {
+    const ResultCode rc =
+        ProgramMemory(link, FIRMWARE_SECTOR, kMarkerSize, at(FIRMWARE_SECTOR), replyValue);
+    if (rc != RESULT_OK) {
+      status("Restore: Programming Flash ... failed!");
+      return rc;
+    }
+  }
+  status("Restore: Programming Flash ... passed!");
+
+  status("Restore: Verifying Flash ...");
+  done = 0;
+  std::vector<uint8_t> readBack;
+  for (const Span& span : spans) {
+    readBack.assign(span.end - span.address, 0);
+    uint32_t base = done;
+    const ResultCode rc = ReadFlashPieces(
+        link, span.address, span.end - span.address, readBack.data(), [&](uint32_t n) {
+          ShowPercent("Restore: Verifying Flash ... ( %u%% )", status, progress, total, base + n);
+        });
+    if (rc != RESULT_OK) {
+      status("Restore: Verifying Flash ... failed!");
+      return rc;
+    }
+    const auto mismatch = std::mismatch(readBack.begin(), readBack.end(), at(span.address));
+    if (mismatch.first != readBack.end()) {
+      if (firstDifference != nullptr) {
+        *firstDifference = span.address + static_cast<uint32_t>(mismatch.first - readBack.begin());
+      }
+      status("Restore: Verifying Flash ... failed!");
+      return LDR_E_VERIFY;
+    }
+    done += span.end - span.address;
+  }
+  status("Restore: Verifying Flash ... passed!");
+  return RESULT_OK;
+}
+
+}  // namespace vanta
