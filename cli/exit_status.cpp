@@ -31,6 +31,9 @@ const StageRow kStages[] = {
     {FlowStage::ConfigFile, EXIT_SETUP_FILE, "the configuration file cannot be used"},
     {FlowStage::RegisterFile, EXIT_SETUP_FILE, "a register file cannot be used"},
     {FlowStage::MemoryRead, EXIT_COMM, "reading memory failed"},
+    {FlowStage::BackupFile, EXIT_OTHER, "the backup file cannot be written"},
+    {FlowStage::RestoreFile, EXIT_IMAGE, "the file to restore is unreadable or malformed"},
+    {FlowStage::FlashWrite, EXIT_COMM, "programming the flash failed"},
 };
 
 const StageRow& RowOf(FlowStage stage) {
@@ -85,6 +88,8 @@ const char* CodeSentence(ResultCode code) {
       return "a register file is missing or unreadable, or the register image reaches 64 KiB";
     case SETUP_E_SERIAL:
       return "the probe's serial number is too short to build its MAC address";
+    case UPDATE_E_BACKUP_FILE:
+      return "the backup file cannot be written or read";
     default:
       return nullptr;
   }

@@ -344,11 +344,10 @@ class Job {
           [this](const std::string& text) { view_.SetStatus(text); }, progress, &fileError);
     }
     if (code == UPDATE_E_BACKUP_FILE) {
-      Fail(result_, EXIT_OTHER, "Backup failed! " + fileError);
+      Fail(result_, FlowOutcome::Failed(FlowStage::BackupFile, code), fileError);
     } else if (code != RESULT_OK) {
-      Fail(result_, EXIT_COMM,
-           "Backup failed! Reading the flash broke off" + CodeText(code) + "; " + settings_.file +
-               " was not written");
+      Fail(result_, FlowOutcome::Failed(FlowStage::MemoryRead, code),
+           "reading the flash broke off; " + settings_.file + " was not written");
     }
     if (code != RESULT_OK) {
       view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
@@ -372,9 +371,11 @@ class Job {
           progress, &difference);
     }
     if (code == LDR_E_VERIFY) {
-      Fail(result_, EXIT_VERIFY, "Restore failed! Read back differs at " + Hex32(difference));
+      Fail(result_, FlowOutcome::Failed(FlowStage::FlashWrite, code),
+           "read back differs at " + Hex32(difference));
     } else if (code != RESULT_OK) {
-      Fail(result_, EXIT_COMM, "Restore failed!" + CodeText(code));
+      Fail(result_, FlowOutcome::Failed(
+                        code == LDR_E_ERASE ? FlowStage::FlashErase : FlowStage::FlashWrite, code));
     }
     if (code != RESULT_OK) {
       view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);

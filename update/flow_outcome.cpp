@@ -46,6 +46,12 @@ const char* StageName(FlowStage stage) {
       return "register file";
     case FlowStage::MemoryRead:
       return "memory read";
+    case FlowStage::BackupFile:
+      return "backup file";
+    case FlowStage::RestoreFile:
+      return "restore file";
+    case FlowStage::FlashWrite:
+      return "flash write";
   }
   return "";
 }

@@ -29,6 +29,9 @@ enum class FlowStage {
   ConfigFile,       // the configuration file cannot be used
   RegisterFile,     // a register file named by the configuration cannot be used
   MemoryRead,       // reading probe memory on its own (command line)
+  BackupFile,       // the backup file cannot be written (command line)
+  RestoreFile,      // the file to restore is unreadable or malformed (command line)
+  FlashWrite,       // programming flash from a backup (command line)
 };
 
 struct FlowOutcome {
