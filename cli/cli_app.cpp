@@ -43,6 +43,7 @@ struct Options {
   std::vector<std::string> map;
   std::string unmap;
   std::string file, range;
+  std::string setupAction, extract;
 };
 
 struct Commands {
@@ -55,6 +56,7 @@ struct Commands {
   CLI::App* ports;
   CLI::App* backup;
   CLI::App* restore;
+  CLI::App* setup;
   CLI::Option* ip;
   CLI::Option* mask;
   CLI::Option* gateway;
@@ -133,6 +135,13 @@ Commands BuildApp(CLI::App& app, Options& o) {
       ->option_text("ADDR:LEN");
   c.restore = app.add_subcommand("restore", FindHelpPage("restore").summary);
   c.restore->add_option("FILE", o.file, "the S-record file to program")->required();
+
+  c.setup = app.add_subcommand("setup", FindHelpPage("setup").summary);
+  c.setup->add_option("ACTION", o.setupAction, "show")->required()->check(CLI::IsMember({"show"}));
+  c.setup
+      ->add_option("--extract", o.extract,
+                   "write the stored configuration file and register files into DIR")
+      ->option_text("DIR");
 
   c.ports = app.add_subcommand("ports", FindHelpPage("ports").summary);
   c.ports->add_option("--map", o.map, "point COMn at DEVICE")
@@ -263,7 +272,7 @@ void PrintResults(Command command, const JobSettings& settings,
     nlohmann::json out;
     bool oneObject = single && (command == Command::Info || command == Command::LinkCheck ||
                                 command == Command::ReadMemory || command == Command::Backup ||
-                                command == Command::Restore);
+                                command == Command::Restore || command == Command::SetupShow);
     if (oneObject) {
       out = ResultJson(command, results[0]);
     } else {
@@ -293,6 +302,11 @@ void PrintResults(Command command, const JobSettings& settings,
         case Command::Backup:
         case Command::Restore:
           text += FormatFlashFileSummary(command, result);
+          break;
+        case Command::SetupShow:
+          if (result.details.contains("setupBlock")) {
+            text += header + FormatStoredSetup(result) + (single ? "" : "\n");
+          }
           break;
         default:
           break;
@@ -335,6 +349,7 @@ int RunCli(int argc, char** argv) {
   if (c.transmit->parsed()) command = Command::Transmit;
   if (c.backup->parsed()) command = Command::Backup;
   if (c.restore->parsed()) command = Command::Restore;
+  if (c.setup->parsed()) command = Command::SetupShow;
   settings.command = command;
   settings.trace = o.trace;
   settings.stayInLoader = o.stayInLoader;
@@ -389,6 +404,14 @@ int RunCli(int argc, char** argv) {
   if (command == Command::Backup || command == Command::Restore) {
     if (targets.size() != 1) return UsageError("backup and restore serve one probe at a time");
     settings.file = o.file;
+  }
+  if (command == Command::SetupShow && !o.extract.empty()) {
+    if (targets.size() != 1) return UsageError("--extract serves one probe at a time");
+    struct stat info {};
+    if (stat(o.extract.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+      return UsageError("--extract " + o.extract + " is no directory");
+    }
+    settings.extractDir = o.extract;
   }
   if (command == Command::Backup && !o.range.empty()) {
     const size_t colon = o.range.find(':');

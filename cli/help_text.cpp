@@ -128,6 +128,17 @@ const HelpPage kPages[] = {
      "back (exit status 6 when it differs). backup, erase and restore give the same flash byte "
      "for byte.",
      "vantalink-cli restore probe-12345678.s19 --port COM1"},
+    {"setup", "show the network setup the probe holds",
+     "vantalink-cli setup show [--extract DIR] [GLOBAL OPTIONS]",
+     "Connects and reads the setup block at 0x01008000: the MAC address stored in it, the probe's "
+     "IP address, subnet mask, gateway, configuration host and configuration file name, or that "
+     "the block is erased or malformed. With the host 255.255.255.255 it also shows the "
+     "configuration file stored at 0x010C0000 (size and first lines) and the register records "
+     "at 0x010D0000 (tag, size and the name the configuration gives each).\n\n"
+     "--extract DIR writes the stored configuration file and every register file into DIR, "
+     "under the names the setup gives them. --json prints the same as one object.",
+     "vantalink-cli setup show --port COM1\n"
+     "vantalink-cli setup show --port COM1 --json --extract ./from-probe"},
     {"ports", "list the COM names and map them to devices",
      "vantalink-cli ports [--map COMn DEVICE | --unmap COMn] [--json]",
      "Lists COM1 to COM19 with the device each stands for and whether it exists. --map points "

@@ -145,6 +145,45 @@ std::string FormatTransmitSummary(const ProbeResult& r) {
   return text + "\n";
 }
 
+std::string FormatStoredSetup(const ProbeResult& r) {
+  const nlohmann::json& d = r.details;
+  const nlohmann::json& block = d["setupBlock"];
+  const std::string state = block["state"];
+  std::string text = "Setup block at " + block["address"].get<std::string>() + ": ";
+  if (state == "erased") return text + "erased (no setup stored)\n";
+  if (state == "malformed")
+    return text + "malformed (" + block["problem"].get<std::string>() + ")\n";
+  text += "valid\n";
+  text += "MAC:          " + block["mac"].get<std::string>() + "\n";
+  text += "IP address:   " + block["probeIp"].get<std::string>() + "\n";
+  text += "Subnet mask:  " + block["subnetMask"].get<std::string>() + "\n";
+  text += "Gateway:      " + block["gateway"].get<std::string>() + "\n";
+  text +=
+      "Config host:  " + block["configHost"].get<std::string>() +
+      (block["standAlone"].get<bool>() ? " (stand-alone: the configuration is in the probe)" : "") +
+      "\n";
+  text += "Config file:  \"" + block["configFile"].get<std::string>() + "\"\n";
+  if (!d.contains("configImage")) return text;
+  const nlohmann::json& config = d["configImage"];
+  text += "Stored configuration file at " + config["address"].get<std::string>() + ": " +
+          std::to_string(config["bytes"].get<size_t>()) + " bytes\n";
+  for (const auto& line : config["firstLines"]) text += "  | " + line.get<std::string>() + "\n";
+  const nlohmann::json& image = d["registerImage"];
+  text += "Register records at " + image["address"].get<std::string>() + ": " +
+          std::to_string(image["records"].size()) + " (" +
+          std::to_string(image["bytes"].get<size_t>()) + " bytes)\n";
+  for (const auto& record : image["records"]) {
+    text += "  tag " + record["tag"].get<std::string>() + "  " +
+            std::to_string(record["bytes"].get<uint32_t>()) + " bytes  " +
+            record["name"].get<std::string>() + "\n";
+  }
+  if (d.contains("extracted")) {
+    for (const auto& path : d["extracted"])
+      text += "Extracted:    " + path.get<std::string>() + "\n";
+  }
+  return text;
+}
+
 std::string FormatFlashFileSummary(Command command, const ProbeResult& r) {
   const nlohmann::json& d = r.details;
   if (r.status != EXIT_OK || !d.contains("file")) return "";

@@ -26,6 +26,10 @@ std::string FormatTransmitSummary(const ProbeResult& result);
 // One line on what a successful backup or restore read or wrote.
 std::string FormatFlashFileSummary(Command command, const ProbeResult& result);
 
+// What setup show found: the block's fields, or that it is erased or malformed, and the
+// stand-alone configuration.
+std::string FormatStoredSetup(const ProbeResult& result);
+
 // One line on a link check: speed reached, answers, round-trip times.
 std::string FormatLinkCheck(const ProbeResult& result);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <set>
 
 #include "app/dialog_controller.h"
 #include "cli/link_trace.h"
@@ -13,6 +14,7 @@
 #include "platform/serial_port.h"
 #include "setup/dotted_quad.h"
 #include "setup/setup_block.h"
+#include "setup/stored_setup.h"
 #include "update/firmware.h"
 #include "update/srecord.h"
 
@@ -140,6 +142,9 @@ class Job {
         break;
       case Command::Restore:
         Restore(controller);
+        break;
+      case Command::SetupShow:
+        SetupShow(controller);
         break;
       case Command::LinkCheck:
         LinkCheck(controller.Link());
@@ -389,6 +394,114 @@ class Job {
     }
   }
 
+  void SetupShow(DialogController& controller) {
+    StoredSetup setup;
+    ResultCode code;
+    {
+      WaitCursor wait(view_);
+      view_.SetStatus("Reading setup data ...");
+      code = ReadStoredSetup(controller.Link(), setup);
+    }
+    if (code != RESULT_OK) {
+      view_.SetStatus("Reading setup data failed!");
+      Fail(result_, FlowOutcome::Failed(FlowStage::MemoryRead, code), "reading the setup failed");
+      view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
+      return;
+    }
+    view_.SetStatus("Reading setup data passed!");
+    nlohmann::json block = {{"address", Hex32(SETUP_SECTOR)}};
+    switch (setup.state) {
+      case SetupBlockState::Erased:
+        block["state"] = "erased";
+        break;
+      case SetupBlockState::Malformed:
+        block["state"] = "malformed";
+        block["problem"] = setup.problem;
+        break;
+      case SetupBlockState::Valid:
+        block["state"] = "valid";
+        block["mac"] = setup.macText;
+        block["probeIp"] = setup.probeIpText;
+        block["subnetMask"] = setup.subnetMaskText;
+        block["gateway"] = setup.gatewayText;
+        block["configHost"] = setup.configHostText;
+        block["configFile"] = Printable(setup.configFileText);
+        block["standAlone"] = setup.standAlone;
+        break;
+    }
+    nlohmann::json& details = result_.details;
+    details["setupBlock"] = block;
+    if (!setup.standAlone) return;
+
+    nlohmann::json lines = nlohmann::json::array();
+    std::string text(setup.configFile.begin(), setup.configFile.end());
+    for (size_t start = 0; start < text.size() && lines.size() < kShownLines;) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(Printable(line));
+      start = end + 1;
+    }
+    details["configImage"] = {{"address", Hex32(CONFIG_SECTOR)},
+                              {"bytes", setup.configFile.size()},
+                              {"firstLines", lines}};
+    nlohmann::json records = nlohmann::json::array();
+    for (const RegisterRecord& record : setup.records) {
+      char tag[8];
+      std::snprintf(tag, sizeof tag, "0x%02X", record.tag);
+      records.push_back({{"tag", tag}, {"bytes", record.size}, {"name", Printable(record.name)}});
+    }
+    details["registerImage"] = {{"address", Hex32(REGISTER_IMAGE_AREA)},
+                                {"bytes", setup.registerImage.size()},
+                                {"records", records}};
+    if (!settings_.extractDir.empty()) Extract(setup);
+  }
+
+  // Writes the stored configuration file and register files into the --extract directory, under
+  // the last part of the names the setup gives them.
+  void Extract(const StoredSetup& setup) {
+    std::string dir = settings_.extractDir;
+    if (dir.back() != '/') dir += '/';
+    std::set<std::string> used;
+    auto fileName = [&used](std::string name, const std::string& fallback) {
+      if (!name.empty() && name[0] == '$') name.erase(0, 1);
+      const size_t slash = name.find_last_of("/\\");
+      if (slash != std::string::npos) name.erase(0, slash + 1);
+      name = Printable(name);
+      if (name.empty() || name == "." || name == "..") name = fallback;
+      while (!used.insert(name).second) name = "_" + name;
+      return name;
+    };
+    nlohmann::json written = nlohmann::json::array();
+    auto write = [&](const std::string& name, const uint8_t* data, size_t size) {
+      std::string error;
+      const std::string path = dir + name;
+      if (!ReplaceFileContents(path, std::string(data, data + size), error)) {
+        Fail(result_, FlowOutcome::Failed(FlowStage::BackupFile), error);
+        return;
+      }
+      written.push_back(path);
+    };
+    write(fileName(setup.configFileText, "configuration.cfg"), setup.configFile.data(),
+          setup.configFile.size());
+    for (size_t i = 0; i < setup.records.size(); ++i) {
+      const RegisterRecord& record = setup.records[i];
+      write(fileName(record.name, "register-" + std::to_string(i + 1) + ".def"),
+            setup.registerImage.data() + record.offset, record.size);
+    }
+    result_.details["extracted"] = written;
+  }
+
+  // Bytes a terminal and JSON can show: control bytes and bytes of 0x80 or more become '.'.
+  static std::string Printable(std::string text) {
+    for (char& c : text) {
+      const unsigned char byte = static_cast<unsigned char>(c);
+      if (byte < 0x20 || byte >= 0x7F) c = '.';
+    }
+    return text;
+  }
+
   // The versions after a flow: the flow's own on success, otherwise what the probe reports now
   // (a failed flow zeroes them), read quietly.
   void After(DialogController& controller, bool passed) {
@@ -433,6 +546,7 @@ class Job {
   }
 
   static constexpr uint32_t kNoDifference = 0xFFFFFFFF;
+  static constexpr size_t kShownLines = 5;  // of a stored configuration file
 
   const JobSettings& settings_;
   const ProbeTarget& target_;

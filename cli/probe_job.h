@@ -16,7 +16,17 @@
 
 namespace vanta::cli {
 
-enum class Command { LinkCheck, Info, ReadMemory, Update, Erase, Transmit, Backup, Restore };
+enum class Command {
+  LinkCheck,
+  Info,
+  ReadMemory,
+  Update,
+  Erase,
+  Transmit,
+  Backup,
+  Restore,
+  SetupShow
+};
 
 // What every probe of one run does; shared read-only by the probes' threads.
 struct JobSettings {
@@ -39,6 +49,8 @@ struct JobSettings {
   std::string file;
   FlashRange range;
   std::shared_ptr<const FlashContents> restore;
+  // setup show --extract: where the stored files go ("" none)
+  std::string extractDir;
 };
 
 // One probe: the name the user gave and the device it stands for.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -584,6 +585,64 @@ TEST_F(CliRun, RestoreRefusesABadFileBeforeTheProbeIsTouched) {
   expected[0x8003] = 0x44;
   EXPECT_TRUE(probe.ReadFlash(0x01000000, 0x100000) == expected)
       << "the file's bytes written, the rest of its sector and the firmware kept";
+}
+
+TEST_F(CliRun, SetupShowReadsBackWhatTransmitWroteStandAloneConfigurationIncluded) {
+  sim::VirtualProbe& probe = AddProbe();
+  const std::string port = probe.DevicePath();
+  auto show = [&](std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"setup", "show", "--port", port, "--json", "--stay-in-loader"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunOutput run = RunCliWith(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return nlohmann::json::parse(run.out);
+  };
+  EXPECT_EQ(show()["setupBlock"]["state"], "erased");
+  probe.ProgramFlash(SETUP_SECTOR, {0x0A, 0x4F, 0x19, 0x12, 0x34, 0x56, 0x00});
+  nlohmann::json malformed = show()["setupBlock"];
+  EXPECT_EQ(malformed["state"], "malformed");
+  EXPECT_EQ(malformed["problem"], "bytes 6 and 7 are not FF FF");
+
+  // A configuration with two register files, stored in the probe.
+  const std::string dir = home_.Path() + "/cfg/";
+  fs::create_directories(dir);
+  const std::string config = "; probe\n[TARGET]\nCPU 405\n[REGS]\nFILE $a.def\n#3 FILE $b.def\n";
+  WriteText(dir + "probe.cfg", config);
+  WriteText(dir + "a.def", "REG A 0x10\n");
+  WriteText(dir + "b.def", "REG B 0x20\nREG C 0x30\n");
+  RunOutput transmit =
+      RunCliWith({"transmit", "--port", port, "--ip", "10.0.0.7", "--mask", "255.0.0.0",
+                  "--gateway", "10.0.0.1", "--host", "255.255.255.255", "--config",
+                  dir + "probe.cfg", "--json", "--stay-in-loader"});
+  ASSERT_EQ(transmit.status, 0) << transmit.err;
+  const nlohmann::json written = nlohmann::json::parse(transmit.out)[0];
+
+  const std::string out = home_.Path() + "/out/";
+  fs::create_directories(out);
+  const nlohmann::json shown = show({"--extract", out});
+  const nlohmann::json& block = shown["setupBlock"];
+  EXPECT_EQ(block["state"], "valid");
+  EXPECT_EQ(block["mac"], "0A4F19123456");
+  for (const char* key : {"probeIp", "subnetMask", "gateway", "configHost", "configFile"}) {
+    EXPECT_EQ(block[key], written[key]) << key;
+  }
+  EXPECT_EQ(shown["configImage"]["bytes"], config.size());
+  EXPECT_EQ(shown["configImage"]["firstLines"][2], "CPU 405");
+  const nlohmann::json& records = shown["registerImage"]["records"];
+  ASSERT_EQ(records.size(), 2u) << shown.dump();
+  EXPECT_EQ(records[0]["tag"], "0x80");
+  EXPECT_EQ(records[0]["bytes"], 11);
+  EXPECT_EQ(records[0]["name"], "$a.def");
+  EXPECT_EQ(records[1]["tag"], "0x83");
+  EXPECT_EQ(records[1]["bytes"], 22);
+  EXPECT_EQ(shown["registerImage"]["bytes"], written["registerImage"]["bytes"]);
+  auto read = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(read(out + "probe.cfg"), config);
+  EXPECT_EQ(read(out + "a.def"), "REG A 0x10\n");
+  EXPECT_EQ(read(out + "b.def"), "REG B 0x20\nREG C 0x30\n");
 }
 
 TEST_F(CliRun, NoProbeOnTheDeviceIsAConnectFailureWithAHint) {

@@ -1,0 +1,164 @@
+#include "setup/stored_setup.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "link/loader.h"
+#include "setup/config_image.h"
+
+namespace vanta {
+
+namespace {
+
+constexpr uint8_t kFill = 0xFF;
+constexpr size_t kNameOffset = 24;
+
+uint32_t Quad(const SetupBlock& block, size_t offset) {
+  return uint32_t{block[offset]} << 24 | uint32_t{block[offset + 1]} << 16 |
+         uint32_t{block[offset + 2]} << 8 | block[offset + 3];
+}
+
+// The tags of the files config's "[REGS]" sections name, with their names, in order: the scan
+// that built the image, without opening anything.
+std::vector<RegisterRecord> NamedFiles(const std::vector<uint8_t>& stored) {
+  std::vector<RegisterRecord> files;
+  std::vector<uint8_t> config(kConfigLimit, kFill);
+  std::copy_n(stored.begin(), std::min(stored.size(), kConfigLimit - 1), config.begin());
+  bool inRegs = false;
+  size_t position = config[0] == 0xEF && config[1] == 0xBB && config[2] == 0xBF ? 3 : 0;
+  std::string line, token, keyword, name;
+  for (;;) {
+    position = ReadConfigLine(config.data(), kConfigLimit, position, line);
+    if (!line.empty()) {
+      size_t at = NextToken(line, 0, token);
+      if (!token.empty() && token[0] == '[') {
+        inRegs = token == "[REGS]";
+      } else if (!token.empty() && inRegs) {
+        long number = 0;
+        if (line[0] == '#') {
+          std::string numberToken;
+          at = NextToken(line, 1, numberToken);
+          number = std::strtol(numberToken.c_str(), nullptr, 10);
+          at = NextToken(line, at, keyword);
+        } else {
+          keyword = token;
+        }
+        if (keyword == "FILE") {
+          NextToken(line, at, name);
+          RegisterRecord file;
+          file.tag = static_cast<uint8_t>((static_cast<unsigned long>(number) & 0x3Fu) | 0x80u);
+          file.name = name;
+          files.push_back(file);
+        }
+      }
+    }
+    if (position >= kConfigLimit || config[position] == kFill) return files;
+  }
+}
+
+bool IsTag(uint8_t byte) {
+  return byte >= 0x80 && byte <= 0xBF;
+}
+
+// Bytes from address on up to the first 0xFF (the fill behind what was written), at most limit.
+ResultCode ReadUpToFill(ProbeLink& link, uint32_t address, size_t limit,
+                        std::vector<uint8_t>& out) {
+  out.clear();
+  uint8_t chunk[kChunk];
+  for (size_t offset = 0; offset < limit; offset += kChunk) {
+    const ResultCode rc = ReadMemory(link, static_cast<uint32_t>(address + offset), kChunk, chunk);
+    if (rc != RESULT_OK) return rc;
+    const uint8_t* end = std::find(chunk, chunk + kChunk, kFill);
+    out.insert(out.end(), static_cast<const uint8_t*>(chunk), end);
+    if (end != chunk + kChunk) break;
+  }
+  return RESULT_OK;
+}
+
+}  // namespace
+
+std::string DottedQuadText(uint32_t address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
+                (address >> 8) & 0xFF, address & 0xFF);
+  return text;
+}
+
+StoredSetup DecodeSetupBlock(const SetupBlock& block) {
+  StoredSetup setup;
+  if (std::all_of(block.begin(), block.end(), [](uint8_t b) { return b == kFill; })) {
+    setup.state = SetupBlockState::Erased;
+    return setup;
+  }
+  setup.state = SetupBlockState::Malformed;
+  if (block[0] != 0x0A || block[1] != 0x4F || block[2] != 0x19) {
+    setup.problem = "no MAC prefix 0A 4F 19";
+    return setup;
+  }
+  if (block[6] != kFill || block[7] != kFill) {
+    setup.problem = "bytes 6 and 7 are not FF FF";
+    return setup;
+  }
+  const auto terminator = std::find(block.begin() + kNameOffset, block.end(), 0x00);
+  if (terminator == block.end()) {
+    setup.problem = "the configuration file name has no terminating 0x00";
+    return setup;
+  }
+  setup.state = SetupBlockState::Valid;
+  char mac[13];
+  std::snprintf(mac, sizeof mac, "%02X%02X%02X%02X%02X%02X", block[0], block[1], block[2], block[3],
+                block[4], block[5]);
+  setup.macText = mac;
+  setup.probeIpText = DottedQuadText(Quad(block, 8));
+  setup.subnetMaskText = DottedQuadText(Quad(block, 12));
+  setup.gatewayText = DottedQuadText(Quad(block, 16));
+  setup.configHostText = DottedQuadText(Quad(block, 20));
+  setup.configFileText.assign(block.begin() + kNameOffset, terminator);
+  setup.standAlone = Quad(block, 20) == 0xFFFFFFFF;
+  return setup;
+}
+
+std::vector<RegisterRecord> SplitRegisterImage(const std::vector<uint8_t>& config,
+                                               const std::vector<uint8_t>& image) {
+  const std::vector<RegisterRecord> named = NamedFiles(config);
+  std::vector<RegisterRecord> records;
+  size_t position = 0;
+  while (position < image.size() && IsTag(image[position])) {
+    RegisterRecord record;
+    const size_t index = records.size();
+    if (index < named.size()) record = named[index];
+    record.tag = image[position];
+    record.offset = static_cast<uint32_t>(position + 1);
+    // The next record starts at the tag of the next named file, or at any tag byte when the
+    // configuration names no more.
+    size_t end = position + 1;
+    if (index + 1 < named.size()) {
+      while (end < image.size() && image[end] != named[index + 1].tag) ++end;
+    } else if (index + 1 >= named.size() && !named.empty()) {
+      end = image.size();
+    } else {
+      while (end < image.size() && !IsTag(image[end])) ++end;
+    }
+    record.size = static_cast<uint32_t>(end - position - 1);
+    records.push_back(record);
+    position = end;
+  }
+  return records;
+}
+
+ResultCode ReadStoredSetup(ProbeLink& link, StoredSetup& setup) {
+  SetupBlock block{};
+  ResultCode rc = ReadMemory(link, SETUP_SECTOR, kSetupBlockSize, block.data());
+  if (rc != RESULT_OK) return rc;
+  setup = DecodeSetupBlock(block);
+  if (!setup.standAlone) return RESULT_OK;
+  rc = ReadUpToFill(link, CONFIG_SECTOR, kConfigLimit, setup.configFile);
+  if (rc != RESULT_OK) return rc;
+  rc = ReadUpToFill(link, REGISTER_IMAGE_AREA, kConfigLimit, setup.registerImage);
+  if (rc != RESULT_OK) return rc;
+  setup.records = SplitRegisterImage(setup.configFile, setup.registerImage);
+  return RESULT_OK;
+}
+
+}  // namespace vanta

@@ -1,0 +1,53 @@
+#pragma once
+// The network setup as the probe holds it: the block at SETUP_SECTOR decoded, and with an all-ones
+// configuration host the stored configuration file and its register records.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/link_session.h"
+#include "link/result_codes.h"
+#include "setup/setup_block.h"
+
+namespace vanta {
+
+enum class SetupBlockState { Valid, Erased, Malformed };
+
+// One record of the register image: its tag byte, where its content starts in the image, its
+// size, and the name the stored configuration gives it ("" when it names fewer files).
+struct RegisterRecord {
+  uint8_t tag = 0;
+  uint32_t offset = 0;
+  uint32_t size = 0;
+  std::string name;
+};
+
+struct StoredSetup {
+  SetupBlockState state = SetupBlockState::Erased;
+  std::string problem;  // Malformed: what is wrong, in a few words
+  std::string macText;  // the six MAC bytes as 12 hex digits
+  std::string probeIpText, subnetMaskText, gatewayText, configHostText, configFileText;
+  bool standAlone = false;             // a valid block whose host is 255.255.255.255
+  std::vector<uint8_t> configFile;     // the stored file, up to the 0xFF behind it
+  std::vector<uint8_t> registerImage;  // the records, up to the 0xFF behind them
+  std::vector<RegisterRecord> records;
+};
+
+// Decodes a block as TransmitSetup builds it: erased when all 104 bytes are 0xFF; malformed
+// without the MAC prefix 0A 4F 19, the FF FF behind the MAC, or a terminated file name.
+StoredSetup DecodeSetupBlock(const SetupBlock& block);
+
+// The "a.b.c.d" text of an address stored most significant byte first.
+std::string DottedQuadText(uint32_t address);
+
+// Splits a register image into its records. The image holds no lengths: a record runs up to the
+// tag byte of the next file that config's "[REGS]" section names (any tag byte 0x80..0xBF when
+// config names no further file).
+std::vector<RegisterRecord> SplitRegisterImage(const std::vector<uint8_t>& config,
+                                               const std::vector<uint8_t>& image);
+
+// Reads the block and, for a stand-alone setup, the configuration file and register image from
+// the probe. The first failing ReadMemory code ends it.
+ResultCode ReadStoredSetup(ProbeLink& link, StoredSetup& setup);
+
+}  // namespace vanta
