@@ -34,6 +34,7 @@ const StageRow kStages[] = {
     {FlowStage::BackupFile, EXIT_OTHER, "the backup file cannot be written"},
     {FlowStage::RestoreFile, EXIT_IMAGE, "the file to restore is unreadable or malformed"},
     {FlowStage::FlashWrite, EXIT_COMM, "programming the flash failed"},
+    {FlowStage::ExtractFile, EXIT_OTHER, "a stored file cannot be written out"},
 };
 
 const StageRow& RowOf(FlowStage stage) {

@@ -478,7 +478,7 @@ class Job {
       std::string error;
       const std::string path = dir + name;
       if (!ReplaceFileContents(path, std::string(data, data + size), error)) {
-        Fail(result_, FlowOutcome::Failed(FlowStage::BackupFile), error);
+        Fail(result_, FlowOutcome::Failed(FlowStage::ExtractFile), error);
         return;
       }
       written.push_back(path);

@@ -52,6 +52,8 @@ const char* StageName(FlowStage stage) {
       return "restore file";
     case FlowStage::FlashWrite:
       return "flash write";
+    case FlowStage::ExtractFile:
+      return "extract";
   }
   return "";
 }

@@ -32,6 +32,7 @@ enum class FlowStage {
   BackupFile,       // the backup file cannot be written (command line)
   RestoreFile,      // the file to restore is unreadable or malformed (command line)
   FlashWrite,       // programming flash from a backup (command line)
+  ExtractFile,      // a stored setup file cannot be written out (command line)
 };
 
 struct FlowOutcome {

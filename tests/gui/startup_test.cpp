@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -92,6 +95,30 @@ TEST(StartUp, FirstRunShowsTheDefaultsAndCancelWritesNothing) {
   EXPECT_EQ(texts[116], "111.111.111.111");
   EXPECT_EQ(texts[117], "");
   EXPECT_TRUE(store.written.empty());
+}
+
+// Start-up settles where images are looked for: the user's data directory counts too.
+TEST(StartUp, TheWindowFindsImagesInTheUsersDataDirectory) {
+  const char* old = getenv("XDG_DATA_HOME");
+  const std::string saved = old != nullptr ? old : "";
+  char pattern[] = "/tmp/vanta-data-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string images = std::string(pattern) + "/Norvane/vantaLink/images";
+  QDir().mkpath(QString::fromStdString(images));
+  QFile file(QString::fromStdString(images + "/VT7PP4FW.123"));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  setenv("XDG_DATA_HOME", pattern, 1);
+  MemoryStore store;
+  QString newest;
+  RunStartUp(store, [&](CZaduderivaDlg& dialog) { newest = ById<QLabel>(dialog, 107)->text(); });
+  if (old != nullptr) {
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  } else {
+    unsetenv("XDG_DATA_HOME");
+  }
+  QDir(QString::fromLatin1(pattern)).removeRecursively();
+  EXPECT_EQ(newest, "1.23");
 }
 
 TEST(StartUp, OkWritesTheSevenKeysInOrderAsTheControlsHoldThem) {
