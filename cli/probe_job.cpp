@@ -16,7 +16,6 @@
 #include "setup/setup_block.h"
 #include "setup/stored_setup.h"
 #include "update/firmware.h"
-#include "update/srecord.h"
 
 namespace vanta::cli {
 namespace {
@@ -241,9 +240,14 @@ class Job {
     }
     if (outcome.stage != FlowStage::FirmwareFile) return "";
     std::string path = FindImagePath(kFirmwareBase, version, settings_.imageDirs);
-    return path.empty() ? std::string("no firmware image ") + kFirmwareBase + ".nnn in " +
-                              DirectoriesText(settings_.imageDirs)
-                        : FirmwareFileProblem(path);
+    if (path.empty()) {
+      return std::string("no firmware image ") + kFirmwareBase + ".nnn in " +
+             DirectoriesText(settings_.imageDirs);
+    }
+    const ParseProblem& problem = outcome.problem;
+    if (problem.line == 0) return path + ": expected " + problem.expected;
+    return path + ": bad record on line " + std::to_string(problem.line) + " (expected " +
+           problem.expected + ")";
   }
 
   void FirmwareOnly(DialogController& controller) {
@@ -574,25 +578,6 @@ ProbeResult RunProbeJob(const JobSettings& settings, const ProbeTarget& target, 
     result.error = std::string("internal error: ") + error.what();
     return result;
   }
-}
-
-std::string FirmwareFileProblem(const std::string& path) {
-  TextFile file;
-  if (!file.Open(path)) return "cannot open " + path;
-  std::string line;
-  uint32_t address = 0;
-  uint8_t data[256];
-  int lineNumber = 0;
-  bool holdsData = false;
-  while (file.ReadLine(line, 256)) {
-    ++lineNumber;
-    const int count = ParseSRecord(line, address, data);
-    if (count < 0) return path + ": bad record on line " + std::to_string(lineNumber);
-    holdsData = holdsData || count > 0;
-  }
-  if (file.Failed()) return path + ": read error after line " + std::to_string(lineNumber);
-  if (!holdsData) return path + ": the image holds no data records";
-  return "";
 }
 
 }  // namespace vanta::cli

@@ -85,9 +85,4 @@ struct ProbeResult {
 ProbeResult RunProbeJob(const JobSettings& settings, const ProbeTarget& target, Console& console,
                         int slot);
 
-// The first problem of a firmware image file, as the programming run would meet it: "" when the
-// file opens, every line is a valid S-record and some record carries data, else a sentence naming
-// the file (and the line where there is one).
-std::string FirmwareFileProblem(const std::string& path);
-
 }  // namespace vanta::cli

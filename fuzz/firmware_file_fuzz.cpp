@@ -1,24 +1,31 @@
-// A whole firmware image file through ProgramFirmware's read-and-check pass. The link is never
-// opened, so a file that passes the check ends at the first erase without reaching any probe.
-#include <string>
+// A whole firmware image through the parse that ProgramFirmware runs before anything is erased,
+// on bytes in memory: a refused image names its line, an accepted one holds data whose lines
+// move forward through the text.
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "link/link_session.h"
 #include "update/firmware.h"
 
 using namespace vanta;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::WriteScratchFile("VT7PP4FW.001", data, size);
-  static ProbeLink closedLink;
-  ProgressDisplay progress;
-  std::string lastStatus;
-  FirmwareOptions options;
-  options.imageDirs = {fuzz::ScratchDirectory() + "/"};
-  const ResultCode result = ProgramFirmware(
-      closedLink, 1, [&lastStatus](const std::string& text) { lastStatus = text; }, progress,
-      options);
-  FUZZ_CHECK(result == LDR_E_FIRMWARE_FILE || result == SESSION_E_CLOSED);
-  FUZZ_CHECK(!closedLink.IsOpen());
+  std::vector<ImageLine> lines;
+  ParseProblem problem;
+  const bool ok = ParseFirmwareImage(data, size, lines, problem);
+  if (!ok) {
+    FUZZ_CHECK(problem.line <= lines.size() + 1);
+    FUZZ_CHECK(problem.expected != nullptr && problem.expected[0] != '\0');
+    return 0;
+  }
+  bool holdsData = false;
+  uint32_t position = 0;
+  for (const ImageLine& line : lines) {
+    FUZZ_CHECK(line.positionAfter > position && line.positionAfter <= size);
+    FUZZ_CHECK(line.data.size() <= 255);
+    position = line.positionAfter;
+    holdsData = holdsData || !line.data.empty();
+  }
+  FUZZ_CHECK(holdsData);
+  FUZZ_CHECK(position == size);
   return 0;
 }

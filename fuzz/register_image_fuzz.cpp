@@ -1,11 +1,11 @@
-// A configuration file through the stand-alone configuration loader: the line reader, the token
-// reader and the register image built from the files its "[REGS]" sections name.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// A configuration text through the stand-alone configuration scan, in memory: the line reader,
+// the token reader and the register image built from the files its "[REGS]" sections name, which
+// are served from memory as well.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "setup/config_image.h"
@@ -14,21 +14,20 @@ using namespace vanta;
 
 namespace {
 
-// Register files the inputs can name: in the configuration's directory ("$a.def") and in the
-// current directory ("a.def").
-const std::string& ConfigPath() {
-  static const std::string path = [] {
-    const std::string dir = fuzz::ScratchDirectory();
-    if (chdir(dir.c_str()) != 0) std::abort();
-    mkdir((dir + "/cfg").c_str(), 0700);
-    const char reg[] = "REG CTRL 0x10\n";
-    for (const char* name : {"a.def", "cfg/a.def", "cfg/b.def"}) {
-      fuzz::WriteScratchFile(name, reinterpret_cast<const uint8_t*>(reg), sizeof reg - 1);
-    }
-    fuzz::WriteScratchFile("cfg/empty.def", nullptr, 0);
-    return dir + "/cfg/probe.cfg";
-  }();
-  return path;
+// Register files the inputs can name: beside the configuration ("$a.def") and as given
+// ("a.def"); any other name cannot be opened.
+constexpr const char* kConfigPath = "cfg/probe.cfg";
+
+int64_t ReadFromMemory(const std::string& path, uint8_t* dest, size_t capacity) {
+  static const std::map<std::string, std::string> files = {{"a.def", "REG CTRL 0x10\n"},
+                                                           {"cfg/a.def", "REG CTRL 0x10\n"},
+                                                           {"cfg/b.def", "REG CTRL 0x10\n"},
+                                                           {"cfg/empty.def", ""}};
+  const auto it = files.find(path);
+  if (it == files.end()) return -1;
+  const size_t n = std::min(capacity, it->second.size());
+  std::memcpy(dest, it->second.data(), n);
+  return static_cast<int64_t>(n);
 }
 
 // Walks every line and token of the text as the scan does and checks the readers' bounds.
@@ -56,26 +55,21 @@ void ScanLinesAndTokens(const uint8_t* config, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // Names with a directory could reach device files whose reads never end; the scratch files
-  // are enough to exercise every path of the image builder.
-  if (std::memchr(data, '/', size) != nullptr) return 0;
-  const std::string& path = ConfigPath();
-  fuzz::WriteScratchFile("cfg/probe.cfg", data, size);
+  // The file layer refuses a configuration of 64 KiB or more before any scan.
+  if (size >= kConfigLimit) return 0;
+  std::vector<uint8_t> config(kConfigLimit, 0xFF), image(kConfigLimit, 0xFF);
+  std::copy(data, data + size, config.begin());
 
-  ConfigImage image;
-  const ResultCode result = LoadConfigImage(path, image);
-  FUZZ_CHECK(result == RESULT_OK || result == SETUP_E_CONFIG_FILE || result == SETUP_E_REG_FILE);
-  if (size >= kConfigLimit) FUZZ_CHECK(result == SETUP_E_CONFIG_FILE);
-  if (result == SETUP_E_CONFIG_FILE) return 0;
-
-  ScanLinesAndTokens(image.config.data(), image.config.size());
-  if (result == RESULT_OK) {
-    FUZZ_CHECK(image.configLength == static_cast<int32_t>(size));
-    FUZZ_CHECK(image.imageLength >= 0 && image.imageLength < static_cast<int32_t>(kConfigLimit));
-    FUZZ_CHECK(std::all_of(image.image.begin() + image.imageLength, image.image.end(),
-                           [](uint8_t b) { return b == 0xFF; }));
+  const int32_t length =
+      BuildRegisterImage(config.data(), kConfigPath, image.data(), ReadFromMemory);
+  FUZZ_CHECK(length >= 0 || length == SETUP_E_REG_FILE);
+  ScanLinesAndTokens(config.data(), config.size());
+  if (length >= 0) {
+    FUZZ_CHECK(length < static_cast<int32_t>(kConfigLimit));
+    FUZZ_CHECK(
+        std::all_of(image.begin() + length, image.end(), [](uint8_t b) { return b == 0xFF; }));
     // Every record starts with a tag 0x80..0xBF.
-    if (image.imageLength > 0) FUZZ_CHECK((image.image[0] & 0xC0) == 0x80);
+    if (length > 0) FUZZ_CHECK((image[0] & 0xC0) == 0x80);
   }
   return 0;
 }

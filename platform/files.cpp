@@ -147,6 +147,36 @@ bool TextFile::ReadLine(std::string& line, size_t bufferSize) {
   return !line.empty() && !failed_;
 }
 
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  if (path.empty()) return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  uint8_t piece[65536];
+  size_t n = 0;
+  while ((n = std::fread(piece, 1, sizeof piece, file)) > 0)
+    bytes.insert(bytes.end(), piece, piece + n);
+  const bool error = std::ferror(file) != 0;
+  std::fclose(file);
+  return !error;
+}
+
+bool NextTextLine(const uint8_t* data, size_t size, size_t& position, std::string& line,
+                  size_t bufferSize) {
+  line.clear();
+  if (bufferSize < 2) return false;
+  while (line.size() < bufferSize - 1 && position < size) {
+    char byte = static_cast<char>(data[position++]);
+    if (byte == '\r' && position < size && data[position] == '\n') {
+      byte = '\n';  // text mode: CR LF is one line end
+      ++position;
+    }
+    line.push_back(byte);
+    if (byte == '\n') break;
+  }
+  return !line.empty();
+}
+
 int64_t ReadFileBytes(const std::string& path, uint8_t* dest, size_t capacity) {
   if (path.empty()) return -1;
   std::FILE* file = std::fopen(path.c_str(), "rb");

@@ -67,6 +67,15 @@ class TextFile {
 // (the system's reason) when any step fails; the temporary file is then removed.
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error);
 
+// Reads the whole file at path into bytes; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
+
+// The next line of text held in memory, cut as TextFile::ReadLine cuts a file (CR LF as one LF,
+// the line end attached, at most bufferSize - 1 characters). position moves past what was taken;
+// false at the end.
+bool NextTextLine(const uint8_t* data, size_t size, size_t& position, std::string& line,
+                  size_t bufferSize);
+
 // Reads at most capacity bytes of the file at path into dest. Returns the count read, or -1 when
 // the file cannot be opened and -2 on a read error in the middle of the file.
 int64_t ReadFileBytes(const std::string& path, uint8_t* dest, size_t capacity);

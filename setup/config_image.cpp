@@ -87,7 +87,8 @@ std::string ConfigRelativePath(const std::string& configPath, const std::string&
   return path;
 }
 
-int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image) {
+int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image,
+                           const RegisterFileReader& read) {
   bool inRegs = false;
   size_t imageLength = 0;
   // Editors on some systems put a UTF-8 byte-order mark in front of the text; it is no part of
@@ -119,8 +120,7 @@ int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath,
           if (path.size() > kMaxPath) return SETUP_E_REG_FILE;
           // The tag goes in first, as the probe reads it; a failure below drops the whole image.
           image[imageLength] = static_cast<uint8_t>((number & 0x3Fu) | 0x80u);
-          const int64_t n =
-              ReadFileBytes(path, image + imageLength + 1, kConfigLimit - imageLength - 1);
+          const int64_t n = read(path, image + imageLength + 1, kConfigLimit - imageLength - 1);
           if (n < 0) return SETUP_E_REG_FILE;
           imageLength += 1 + static_cast<size_t>(n);
           if (imageLength >= kConfigLimit) return SETUP_E_REG_FILE;

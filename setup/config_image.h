@@ -3,11 +3,13 @@
 // the files its "[REGS]" section names, each behind a tag byte.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "link/link_session.h"
 #include "link/result_codes.h"
+#include "platform/files.h"
 
 namespace vanta {
 
@@ -31,11 +33,18 @@ size_t NextToken(const std::string& line, size_t position, std::string& token);
 // The directory part of configPath (up to its last '/' or '\\') followed by name.
 std::string ConfigRelativePath(const std::string& configPath, const std::string& name);
 
+// Reads at most capacity bytes of the register file at path into dest: the count, or a negative
+// number when the file cannot be opened or read. The file layer's ReadFileBytes unless a caller
+// (a test, a fuzz target) serves the files from memory.
+using RegisterFileReader =
+    std::function<int64_t(const std::string& path, uint8_t* dest, size_t capacity)>;
+
 // Scans config (kConfigLimit bytes, ended by a 0xFF; a UTF-8 byte-order mark at its start is
 // passed over) and builds the register image into image
 // (kConfigLimit bytes, filled with 0xFF first). Returns its length or SETUP_E_REG_FILE (a file
 // that cannot be opened or read, a path over 255 characters, an image of 65536 bytes).
-int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image);
+int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image,
+                           const RegisterFileReader& read = ReadFileBytes);
 
 // Both buffers of a loaded stand-alone configuration.
 struct ConfigImage {

@@ -29,14 +29,6 @@ constexpr const char* kVerifyFormat = "Firmware: Verifying Flash ... ( %u%% )";
 constexpr const char* kVerifyFailed = "Firmware: Verifying Flash ... failed!";
 constexpr const char* kVerifyPassed = "Firmware: Verifying Flash ... passed!";
 
-// One line of the image as checked before anything is erased: its data (empty for a line that
-// carries nothing) and the file position after it, which the progress display shows.
-struct ImageLine {
-  uint32_t address = 0;
-  std::vector<uint8_t> data;
-  uint32_t positionAfter = 0;
-};
-
 // One step of the programming run: a write (unless bytes is empty), then the progress shown.
 struct WriteStep {
   uint32_t address = 0;
@@ -46,28 +38,6 @@ struct WriteStep {
 
 void PadToWord(std::vector<uint8_t>& bytes) {
   while (bytes.size() % 4 != 0) bytes.push_back(0xFF);
-}
-
-// Reads and parses every line. Returns 0, or LDR_E_FIRMWARE_FILE for a bad record or a read error.
-ResultCode ReadImage(TextFile& file, std::vector<ImageLine>& lines) {
-  std::string text;
-  uint8_t data[256];
-  while (file.ReadLine(text, kLineBuffer)) {
-    ImageLine line;
-    const int count = ParseSRecord(text, line.address, data);
-    if (count < 0) return LDR_E_FIRMWARE_FILE;
-    line.data.assign(data, data + count);
-    line.positionAfter = static_cast<uint32_t>(file.Position());
-    lines.push_back(std::move(line));
-  }
-  return file.Failed() ? LDR_E_FIRMWARE_FILE : RESULT_OK;
-}
-
-// An image without a single data byte would leave the firmware sectors erased and the marker
-// vouching for firmware that is not there: it is refused like a bad record.
-bool HoldsData(const std::vector<ImageLine>& lines) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [](const ImageLine& line) { return !line.data.empty(); });
 }
 
 // Record by record, as the window has always written: one write per data record.
@@ -187,21 +157,23 @@ ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
   return RESULT_OK;
 }
 
-// ProgramFirmware's run; stage names the part under way when it returns.
+// ProgramFirmware's run; stage names the part under way when it returns, problem what is wrong
+// with the file.
 ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink& status,
-                        ProgressDisplay& progress, const FirmwareOptions& options,
-                        FlowStage& stage) {
+                        ProgressDisplay& progress, const FirmwareOptions& options, FlowStage& stage,
+                        ParseProblem& problem) {
   stage = FlowStage::FirmwareFile;
-  TextFile file;
-  if (!file.Open(FindImagePath(kFirmwareBase, version, options.imageDirs))) {
+  std::vector<uint8_t> text;
+  if (!ReadWholeFile(FindImagePath(kFirmwareBase, version, options.imageDirs), text)) {
+    problem = {0, "a firmware image that can be opened and read"};
     return LDR_E_FIRMWARE_FILE;
   }
-  const uint32_t total = static_cast<uint32_t>(file.Length());
+  const uint32_t total = static_cast<uint32_t>(text.size());
 
   // The whole file is checked before the first erase: a bad file must not cost the probe the
   // firmware it has.
   std::vector<ImageLine> lines;
-  if (ReadImage(file, lines) != RESULT_OK || !HoldsData(lines)) {
+  if (!ParseFirmwareImage(text.data(), text.size(), lines, problem)) {
     status(kProgramFailed);
     return LDR_E_FIRMWARE_FILE;
   }
@@ -266,11 +238,44 @@ ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSi
                            ProgressDisplay& progress, const FirmwareOptions& options,
                            FlowOutcome* failure) {
   FlowStage stage = FlowStage::None;
-  const ResultCode rc = ProgramImage(link, version, status, progress, options, stage);
+  ParseProblem problem;
+  const ResultCode rc = ProgramImage(link, version, status, progress, options, stage, problem);
   if (failure != nullptr) {
     *failure = rc == RESULT_OK ? FlowOutcome::Passed() : FlowOutcome::Failed(stage, rc);
+    if (rc != RESULT_OK && stage == FlowStage::FirmwareFile) failure->problem = problem;
   }
   return rc;
+}
+
+bool ParseFirmwareImage(const uint8_t* text, size_t size, std::vector<ImageLine>& lines,
+                        ParseProblem& problem) {
+  lines.clear();
+  std::string piece;
+  uint8_t data[256];
+  size_t position = 0;
+  uint32_t lineNumber = 0;
+  bool holdsData = false;
+  while (NextTextLine(text, size, position, piece, kLineBuffer)) {
+    ++lineNumber;
+    ImageLine line;
+    const int count = ParseSRecord(piece, line.address, data);
+    if (count < 0) {
+      problem = {lineNumber,
+                 "an S-record: 'S', its type, then hex pairs whose count and checksum agree"};
+      return false;
+    }
+    holdsData = holdsData || count > 0;
+    line.data.assign(data, data + count);
+    line.positionAfter = static_cast<uint32_t>(position);
+    lines.push_back(std::move(line));
+  }
+  // An image without a single data byte would leave the firmware sectors erased and the marker
+  // vouching for firmware that is not there: it is refused like a bad record.
+  if (!holdsData) {
+    problem = {0, "at least one data record (S1, S2 or S3) with data"};
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vanta

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "link/link_session.h"
 #include "link/result_codes.h"
@@ -24,6 +25,20 @@ struct ProgressDisplay {
 // progress.lastShown, shows format with the percent in its one %u placeholder and remembers it.
 void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& progress,
                  uint32_t total, uint32_t position);
+
+// One line of an image as the programming run uses it: its data (empty for a line that carries
+// nothing) and the byte position after it, which the progress display shows.
+struct ImageLine {
+  uint32_t address = 0;
+  std::vector<uint8_t> data;
+  uint32_t positionAfter = 0;
+};
+
+// Cuts text into lines as the file layer reads them (at most 255 characters a piece) and parses
+// each as an S-record. false at the first bad record (problem names its line), or for an image
+// without any data record (line 0): nothing of such an image may reach the probe.
+bool ParseFirmwareImage(const uint8_t* text, size_t size, std::vector<ImageLine>& lines,
+                        ParseProblem& problem);
 
 struct FirmwareOptions {
   ImageDirectories imageDirs;           // where "VT7PP4FW.nnn" is looked for, first match used

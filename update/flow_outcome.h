@@ -2,6 +2,8 @@
 // What a button's flow did, as a value: the window shows texts and ignores this; the command
 // line, the soak and the benchmarks decide from nothing else, so rewording a text changes no
 // exit status.
+#include <cstdint>
+
 #include "link/result_codes.h"
 
 namespace vanta {
@@ -35,16 +37,24 @@ enum class FlowStage {
   ExtractFile,      // a stored setup file cannot be written out (command line)
 };
 
+// Where a file's text is wrong: its line (1 = the first; 0 = the file as a whole) and what the
+// parser expected there.
+struct ParseProblem {
+  uint32_t line = 0;
+  const char* expected = "";
+};
+
 struct FlowOutcome {
   bool passed = true;
   FlowStage stage = FlowStage::None;
   // The failing operation's code; RESULT_OK where the failure is no operation's (an unknown
   // logic device type, a refused entry). LDR_E_VERIFY stands for every read-back that differs.
   ResultCode code = RESULT_OK;
+  ParseProblem problem;  // for the firmware and logic file stages: what is wrong and where
 
   static FlowOutcome Passed() { return {}; }
   static FlowOutcome Failed(FlowStage stage, ResultCode code = RESULT_OK) {
-    return {false, stage, code};
+    return {false, stage, code, {}};
   }
 };
 

@@ -292,28 +292,6 @@ TEST(CliHints, PermissionDeniedNamesTheGroup) {
   EXPECT_NE(hint.find("usermod -aG"), std::string::npos) << hint;
 }
 
-TEST(CliImages, FirmwareFileProblemFindsTheBadLine) {
-  TempHome home;
-  test::FirmwareImage image = MakeFirmware(1, 256);
-  std::string good = home.Path() + "/VT7PP4FW.001";
-  WriteText(good, image.text);
-  EXPECT_EQ(FirmwareFileProblem(good), "");
-
-  std::string bad = home.Path() + "/VT7PP4FW.002";
-  std::string text = image.text;
-  size_t third = text.find('\n', text.find('\n', text.find('\n') + 1) + 1);
-  text.insert(third + 1, "S1FF\n");  // becomes line 4
-  WriteText(bad, text);
-  EXPECT_EQ(FirmwareFileProblem(bad), bad + ": bad record on line 4");
-  std::string empty = home.Path() + "/VT7PP4FW.004";
-  for (const char* text : {"", "S00600004844521B\nS9030000FC\n"}) {
-    WriteText(empty, text);
-    EXPECT_EQ(FirmwareFileProblem(empty), empty + ": the image holds no data records");
-  }
-  EXPECT_EQ(FirmwareFileProblem(home.Path() + "/VT7PP4FW.003"),
-            "cannot open " + home.Path() + "/VT7PP4FW.003");
-}
-
 // ---- Whole runs against virtual probes ----
 
 struct RunOutput {

@@ -125,6 +125,31 @@ TEST_F(FirmwareProgramming, ABadRecordOrNoDataAtAllEndsTheRunBeforeAnythingIsEra
   EXPECT_EQ(loader.flash, before);
 }
 
+TEST(FirmwareImageParse, NamesTheLineOfTheFirstBadRecord) {
+  const std::string good = SRecordLine(3, 0x01040100, {1, 2, 3, 4}) + "\n";
+  const std::string cut = SRecordLine(3, 0x01040200, Bytes(121, 0x11)) + "\n";  // 257 characters
+  struct Row {
+    std::string text;
+    uint32_t line;  // 0 with ok: parsed
+    bool ok;
+  };
+  const Row rows[] = {
+      {good + good, 0, true},
+      {good + good + good + "S1FF\n" + good, 4, false},
+      {good + "\r\n" + good, 2, false},  // CR LF is one line end
+      {cut, 1, false},                   // cut after 255 characters: its checksum is missing
+      {"", 0, false},                    // no data record at all
+      {"S9030000FC\n", 0, false},
+  };
+  for (const Row& row : rows) {
+    std::vector<ImageLine> lines;
+    ParseProblem problem;
+    const auto* text = reinterpret_cast<const uint8_t*>(row.text.data());
+    EXPECT_EQ(ParseFirmwareImage(text, row.text.size(), lines, problem), row.ok) << row.text;
+    EXPECT_EQ(problem.line, row.line) << row.text;
+  }
+}
+
 TEST_F(FirmwareProgramming, WritesEachRecordAtItsAddressPaddedToWholeWordsAndTheMarkerLast) {
   const Bytes longest(120, 0x3C);  // count 125: the longest record that fits a 255-character read
   const std::string text = "S00600004844521B\n" + SRecordLine(3, 0x01040100, {1, 2, 3, 4, 5}) +

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -133,6 +134,15 @@ TEST_F(JedecReader, RejectsARowOfAnyLengthButTwoHundredForty) {
     for (size_t r = 0; r < c.badRow; ++r) EXPECT_EQ(map[r], image.rows[r]) << c.why << r;
     EXPECT_NE(map[c.badRow].size(), 240u) << c.why;
     for (size_t r = c.badRow + 1; r < 134; ++r) EXPECT_TRUE(map[r].empty()) << c.why << r;
+    // The parse names the row's last line that the file holds (lines counted from 1).
+    const std::string text = Join(lines);
+    ParseProblem problem;
+    FuseMap parsed;
+    EXPECT_EQ(ParseJedec(reinterpret_cast<const uint8_t*>(text.data()), text.size(), parsed,
+                         problem),
+              JedecParse::BadRow);
+    EXPECT_EQ(problem.line, std::min(FirstFuseLine(lines) + 4 * (c.badRow + 1), lines.size()))
+        << c.why;
   }
 }
 
