@@ -47,12 +47,13 @@ std::string HexText(const std::vector<uint8_t>& bytes) {
 
 // The failure as a program reads it: stage and code decide, the texts only explain.
 nlohmann::json ErrorJson(const ProbeResult& r) {
-  nlohmann::json error = {{"stage", StageName(r.outcome.stage)},
-                          {"code", r.outcome.code},
-                          {"name", ResultName(r.outcome.code)},
-                          {"message", r.outcome.passed ? r.error : OutcomeSentence(r.outcome)}};
+  nlohmann::json error = {
+      {"stage", StageName(r.outcome.stage)},
+      {"code", r.outcome.code},
+      {"name", ResultName(r.outcome.code)},
+      {"message", r.outcome.passed || r.deviceGone ? r.error : OutcomeSentence(r.outcome)}};
   if (!r.detail.empty()) error["detail"] = r.detail;
-  if (!r.portReason.empty()) error["reason"] = r.portReason;
+  if (!r.portReason.is_null()) error["reason"] = r.portReason;
   return error;
 }
 
@@ -217,7 +218,16 @@ std::string FormatLinkCheck(const ProbeResult& r) {
                 "answered; %s\n",
                 r.label.c_str(), d["speedReached"].get<uint32_t>(), d["speedAsked"].get<uint32_t>(),
                 d["answered"].get<int>(), d["transactions"].get<int>(), times.c_str());
-  return text;
+  std::string lines = text;
+  if (d.contains("modemLines")) {
+    const nlohmann::json& m = d["modemLines"];
+    lines += r.label + ": modem lines: " +
+             (m.is_object()
+                  ? "DTR " + m["dtr"].get<std::string>() + ", RTS " + m["rts"].get<std::string>()
+                  : std::string("not available")) +
+             "\n";
+  }
+  return lines;
 }
 
 nlohmann::json ResultJson(Command command, const ProbeResult& r) {

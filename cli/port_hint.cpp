@@ -1,27 +1,14 @@
 #include "cli/port_hint.h"
 
-#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <vector>
 
 #include "platform/ports.h"
 
 namespace vanta::cli {
 namespace {
-
-// Several probes' threads may ask at once, so the reentrant lookup.
-std::string GroupName(gid_t gid) {
-  group entry{};
-  group* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
-    return found->gr_name;
-  }
-  return std::to_string(gid);
-}
 
 bool InGroup(gid_t gid) {
   if (getegid() == gid) return true;
@@ -35,53 +22,119 @@ bool InGroup(gid_t gid) {
   return false;
 }
 
-}  // namespace
+std::string NoDeviceText(const std::string& label, const std::string& device) {
+  const bool isComName = ComNumber(label) >= 0;
+  struct stat linkInfo {};
+  const std::string link = PortLinkDirectory() + label;
+  if (isComName && lstat(link.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+    return label + " is mapped to " + device + ", which does not exist (adapter " +
+           "unplugged?); remap it with 'vantalink-cli ports --map " + label + " DEVICE'";
+  }
+  std::string text = "the device " + device + " does not exist";
+  if (isComName) {
+    text += "; point " + label + " at your adapter with 'vantalink-cli ports --map " + label +
+            " /dev/ttyUSB0'";
+  }
+  return text;
+}
 
-std::string PortHint(const std::string& label, const std::string& device) {
-  bool isComName = ComNumber(label) >= 0;
+std::string PermissionText(const std::string& device, const std::string& group) {
   struct stat info {};
   if (stat(device.c_str(), &info) != 0) {
-    int error = errno;
-    struct stat linkInfo {};
-    std::string link = PortLinkDirectory() + label;
-    if (isComName && lstat(link.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
-      return label + " is mapped to " + device + ", which does not exist (adapter " +
-             "unplugged?); remap it with 'vantalink-cli ports --map " + label + " DEVICE'";
-    }
-    if (error == ENOENT || error == ENOTDIR) {
-      std::string text = "the device " + device + " does not exist";
-      if (isComName) {
-        text += "; point " + label + " at your adapter with 'vantalink-cli ports --map " + label +
-                " /dev/ttyUSB0'";
-      }
-      return text;
-    }
-    if (error == EACCES) {
-      return "cannot reach " + device + ": permission denied on a directory of its path";
-    }
-    return "";
+    return "cannot reach " + device + ": permission denied on a directory of its path";
   }
-  if (access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
-    std::string group = GroupName(info.st_gid);
-    std::string text =
-        "permission denied: you may not open " + device + " (group '" + group + "'); ";
-    if (info.st_gid == 0) {
-      text +=
-          "the device belongs to root's group; have your administrator give it to "
-          "'dialout' (a udev rule) and add yourself with 'sudo usermod -aG dialout $USER'";
-    } else if (InGroup(info.st_gid)) {
-      text +=
-          "you are in that group, but the device refuses group access; ask your "
-          "administrator";
-    } else {
-      text +=
-          "add yourself to the group with 'sudo usermod -aG " + group + " $USER' and log in again";
-      if (group != "dialout") text += " (serial adapters usually belong to 'dialout')";
-    }
-    return text;
+  std::string text = "permission denied: you may not open " + device + " (group '" + group + "'); ";
+  if (info.st_gid == 0) {
+    text +=
+        "the device belongs to root's group; have your administrator give it to "
+        "'dialout' (a udev rule) and add yourself with 'sudo usermod -aG dialout $USER'";
+  } else if (InGroup(info.st_gid)) {
+    text += "you are in that group, but the device refuses group access; ask your administrator";
+  } else {
+    text +=
+        "add yourself to the group with 'sudo usermod -aG " + group + " $USER' and log in again";
+    if (group != "dialout") text += " (serial adapters usually belong to 'dialout')";
   }
-  if (!S_ISCHR(info.st_mode)) return device + " is not a serial device";
-  return "";
+  return text;
+}
+
+std::string BusyText(const std::string& device, const OpenFailure& failure) {
+  if (!failure.holders.empty()) {
+    return device + " is open in " + HolderText(failure.holders) +
+           "; end that program or make it let go of the port";
+  }
+  return device +
+         " is in use by another program (locked or in exclusive use); close the program that "
+         "holds it";
+}
+
+const char* ReasonClass(OpenFault fault) {
+  switch (fault) {
+    case OpenFault::None:
+      return "no-answer";
+    case OpenFault::NoDevice:
+      return "no-device";
+    case OpenFault::PermissionDenied:
+      return "permission-denied";
+    case OpenFault::Busy:
+      return "busy";
+    case OpenFault::NotATerminal:
+      return "not-a-terminal";
+    case OpenFault::Other:
+      return "other";
+  }
+  return "other";
+}
+
+}  // namespace
+
+std::string PortHint(const std::string& label, const std::string& device,
+                     const OpenFailure& failure) {
+  std::string why;
+  switch (failure.fault) {
+    case OpenFault::None:
+      return "the port opened but no loader answered on " + device +
+             " (check cable, power, speed; try --trace)";
+    case OpenFault::NoDevice:
+      why = NoDeviceText(label, device);
+      break;
+    case OpenFault::PermissionDenied:
+      why = PermissionText(device, failure.group);
+      break;
+    case OpenFault::Busy:
+      why = BusyText(device, failure);
+      break;
+    case OpenFault::NotATerminal:
+      why = device + " is not a serial device";
+      break;
+    case OpenFault::Other:
+      why = device + ": " + failure.systemText;
+      break;
+  }
+  return "the port could not be opened: " + why;
+}
+
+nlohmann::json PortReasonJson(const OpenFailure& failure) {
+  nlohmann::json reason = {{"class", ReasonClass(failure.fault)}};
+  if (failure.fault == OpenFault::None) return reason;
+  if (!failure.systemText.empty()) reason["system"] = failure.systemText;
+  if (!failure.group.empty()) reason["group"] = failure.group;
+  if (!failure.holders.empty()) {
+    nlohmann::json holders = nlohmann::json::array();
+    for (const PortHolder& holder : failure.holders) {
+      holders.push_back({{"pid", holder.pid}, {"command", holder.command}});
+    }
+    reason["holders"] = holders;
+  }
+  return reason;
+}
+
+std::string DeviceGoneText(const std::string& device) {
+  return "the serial device " + device + " disappeared (unplugged?)";
+}
+
+nlohmann::json DeviceGoneReasonJson() {
+  return {{"class", "device-gone"}};
 }
 
 }  // namespace vanta::cli

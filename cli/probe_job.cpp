@@ -30,18 +30,21 @@ class FixedDevicePort : public SerialPort {
  public:
   FixedDevicePort(std::string device, std::unique_ptr<SerialPort> inner)
       : device_(std::move(device)), inner_(std::move(inner)) {}
-  ResultCode OpenPort(const std::string&) override { return inner_->OpenPort(device_); }
-  ResultCode SetPortSpeed(uint32_t bitsPerSecond) override {
+  PortStatus OpenPort(const std::string&) override { return inner_->OpenPort(device_); }
+  const OpenFailure& LastOpenFailure() const override { return inner_->LastOpenFailure(); }
+  PortStatus SetPortSpeed(uint32_t bitsPerSecond) override {
     return inner_->SetPortSpeed(bitsPerSecond);
   }
+  PortStatus DrainOutput(uint32_t timeoutMs) override { return inner_->DrainOutput(timeoutMs); }
   uint32_t Speed() const override { return inner_->Speed(); }
   void PurgeInput() override { inner_->PurgeInput(); }
-  ResultCode ReadByte(uint8_t& byte, uint32_t timeoutMs) override {
+  PortStatus ReadByte(uint8_t& byte, uint32_t timeoutMs) override {
     return inner_->ReadByte(byte, timeoutMs);
   }
-  ResultCode WriteBlock(const uint8_t* data, size_t count) override {
+  PortStatus WriteBlock(const uint8_t* data, size_t count) override {
     return inner_->WriteBlock(data, count);
   }
+  ModemLines GetModemLines() override { return inner_->GetModemLines(); }
   void ClosePort() override { inner_->ClosePort(); }
 
  private:
@@ -114,7 +117,10 @@ class Job {
       return;
     }
 
-    if (!Connect(controller)) return;
+    if (!Connect(controller)) {
+      NoteDeviceGone(controller.Link());
+      return;
+    }
 
     switch (settings_.command) {
       case Command::Info:
@@ -150,6 +156,18 @@ class Job {
         break;
     }
     Leave(controller);
+    NoteDeviceGone(controller.Link());
+  }
+
+  // A device that went away under the command ends it as a communication failure, whatever
+  // step noticed first (a connect that lost its device included).
+  void NoteDeviceGone(const ProbeLink& link) {
+    if (!link.DeviceGone()) return;
+    result_.deviceGone = true;
+    result_.status = EXIT_COMM;
+    result_.error = DeviceGoneText(target_.device);
+    result_.portReason = DeviceGoneReasonJson();
+    result_.hint.clear();
   }
 
   bool Connect(DialogController& controller) {
@@ -163,17 +181,15 @@ class Job {
       return true;
     }
     Fail(result_, outcome);
-    if (ExitStatusOf(outcome) == EXIT_CONNECT) ExplainPort();
+    if (ExitStatusOf(outcome) == EXIT_CONNECT && !controller.Link().DeviceGone()) {
+      ExplainPort(controller.Link());
+    }
     return false;
   }
 
-  void ExplainPort() {
-    result_.hint = PortHint(target_.label, target_.device);
-    if (result_.hint.empty()) {
-      result_.hint = "no loader answered on " + target_.device +
-                     " (check cable and power, that no other program uses the port, the "
-                     "speed, and try --trace)";
-    }
+  void ExplainPort(const ProbeLink& link) {
+    result_.hint = PortHint(target_.label, target_.device, link.PortOpenFailure());
+    result_.portReason = PortReasonJson(link.PortOpenFailure());
     console_.Note(slot_, "hint: " + result_.hint, true);
   }
 
@@ -521,6 +537,14 @@ class Job {
   void LinkCheck(ProbeLink& link) {
     result_.details["speedAsked"] = SpeedFromIndex(settings_.speedIndex);
     result_.details["speedReached"] = link.Speed();
+    // DTR and RTS as the driver reports them after the open cleared them.
+    const ModemLines lines = link.PortModemLines();
+    if (lines.known) {
+      result_.details["modemLines"] = {{"dtr", lines.dtr ? "on" : "off"},
+                                       {"rts", lines.rts ? "on" : "off"}};
+    } else {
+      result_.details["modemLines"] = "not available";
+    }
     int answered = 0;
     double best = 0, worst = 0, total = 0;
     for (int i = 0; i < settings_.transactions; ++i) {

@@ -71,8 +71,12 @@ struct ProbeResult {
   // The first failure: the flow's outcome and what the command line adds to it. status and error
   // are derived from these alone (ExitStatusOf, OutcomeLine).
   FlowOutcome outcome;
-  std::string detail;      // the file and line, the address that differs, ...
-  std::string portReason;  // why the port could not be opened, where the port layer tells
+  std::string detail;  // the file and line, the address that differs, ...
+  // Why the port failed, as the port layer tells ({"class": "busy", ...}); null where it did not.
+  nlohmann::json portReason;
+  // The device went away under the command: a communication failure whatever the outcome's
+  // stage, and error says so.
+  bool deviceGone = false;
   ExitStatus status = EXIT_OK;
   std::string error;  // what went wrong, in one line
   std::string hint;   // what the user can do about a port that failed

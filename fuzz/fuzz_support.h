@@ -57,25 +57,26 @@ class FuzzPort : public SerialPort {
   FuzzPort(const uint8_t* data, size_t size, FuzzClock& clock, bool hangUpAtEnd)
       : data_(data), size_(size), clock_(clock), hangUpAtEnd_(hangUpAtEnd) {}
 
-  ResultCode OpenPort(const std::string&) override { return RESULT_OK; }
-  ResultCode SetPortSpeed(uint32_t bitsPerSecond) override {
+  PortStatus OpenPort(const std::string&) override { return PortStatus::Ok; }
+  PortStatus SetPortSpeed(uint32_t bitsPerSecond) override {
     speed_ = bitsPerSecond;
-    return RESULT_OK;
+    return PortStatus::Ok;
   }
+  PortStatus DrainOutput(uint32_t) override { return PortStatus::Ok; }
   uint32_t Speed() const override { return speed_; }
   void PurgeInput() override {}
-  ResultCode ReadByte(uint8_t& byte, uint32_t timeoutMs) override {
+  PortStatus ReadByte(uint8_t& byte, uint32_t timeoutMs) override {
     ++reads;
     if (position_ < size_) {
       byte = data_[position_++];
       clock_.now += 1;
-      return RESULT_OK;
+      return PortStatus::Ok;
     }
-    if (hangUpAtEnd_) return LINK_E_COMM;
+    if (hangUpAtEnd_) return PortStatus::Gone;
     clock_.now += timeoutMs;
-    return LINK_E_TIMEOUT;
+    return PortStatus::TimedOut;
   }
-  ResultCode WriteBlock(const uint8_t*, size_t) override { return RESULT_OK; }
+  PortStatus WriteBlock(const uint8_t*, size_t) override { return PortStatus::Ok; }
   void ClosePort() override {}
 
   size_t Consumed() const { return position_; }

@@ -20,27 +20,54 @@ size_t EncodeFrame(const uint8_t* payload, size_t count, uint8_t* out) {
   return at;
 }
 
+ResultCode LinkCode(PortStatus status) {
+  switch (status) {
+    case PortStatus::Ok:
+      return RESULT_OK;
+    case PortStatus::OpenFailed:
+    case PortStatus::SpeedRefused:
+      return LINK_E_PORT;
+    case PortStatus::TimedOut:
+      return LINK_E_TIMEOUT;
+    case PortStatus::Gone:
+      return LINK_E_COMM;
+    case PortStatus::WriteFailed:
+      return LINK_E_WRITE;
+  }
+  return LINK_E_COMM;
+}
+
 ResultCode SendFrame(SerialPort& port, const uint8_t* payload, size_t count) {
   if (count > kMaxPayload) return LINK_E_WRITE;
   uint8_t frame[kMaxFrame];
   const size_t length = EncodeFrame(payload, count, frame);
-  return port.WriteBlock(frame, length);
+  return LinkCode(port.WriteBlock(frame, length));
 }
 
 namespace {
+
+// A read fails only by its time-out or by losing the device.
+ResultCode ReadOne(SerialPort& port, uint8_t& byte, uint32_t timeoutMs) {
+  switch (port.ReadByte(byte, timeoutMs)) {
+    case PortStatus::Ok:
+      return RESULT_OK;
+    case PortStatus::TimedOut:
+      return LINK_E_TIMEOUT;
+    default:
+      return LINK_E_COMM;
+  }
+}
 
 // Hunts for DLE STX. A line that keeps sending bytes that never open a frame must not hold the
 // caller for ever: the start has to come within timeoutMs of the call and within two largest
 // frames' worth of bytes.
 ResultCode HuntFrameStart(SerialPort& port, uint32_t timeoutMs, Clock& clock) {
-  const uint32_t start = clock.TickMs();
+  const Deadline deadline(clock, timeoutMs);
   size_t hunted = 0;
   bool afterDle = false;
   for (;;) {
-    const uint32_t elapsed = clock.TickMs() - start;
-    if (elapsed > timeoutMs || hunted >= 2 * kMaxFrame) return LINK_E_TIMEOUT;
     uint8_t byte = 0;
-    const ResultCode result = port.ReadByte(byte, timeoutMs - elapsed);
+    const ResultCode result = ReadOne(port, byte, deadline.RemainingMs());
     if (result != RESULT_OK) return result;
     ++hunted;
     if (afterDle) {
@@ -50,6 +77,7 @@ ResultCode HuntFrameStart(SerialPort& port, uint32_t timeoutMs, Clock& clock) {
     } else {
       afterDle = byte == kDle;
     }
+    if (deadline.Expired() || hunted >= 2 * kMaxFrame) return LINK_E_TIMEOUT;
   }
 }
 
@@ -64,9 +92,9 @@ int32_t ReceiveFrame(SerialPort& port, uint8_t* dest, size_t capacity, uint32_t 
   size_t count = 0;
   uint8_t byte = 0;
   for (;;) {
-    if ((result = port.ReadByte(byte, timeoutMs)) != RESULT_OK) return result;
+    if ((result = ReadOne(port, byte, timeoutMs)) != RESULT_OK) return result;
     if (byte == kDle) {
-      if ((result = port.ReadByte(byte, timeoutMs)) != RESULT_OK) return result;
+      if ((result = ReadOne(port, byte, timeoutMs)) != RESULT_OK) return result;
       if (byte == kEtx) break;
       if (byte != kDle) return LINK_E_FRAME;
     }
@@ -76,9 +104,9 @@ int32_t ReceiveFrame(SerialPort& port, uint8_t* dest, size_t capacity, uint32_t 
   }
 
   uint8_t received = 0;
-  if ((result = port.ReadByte(received, timeoutMs)) != RESULT_OK) return result;
+  if ((result = ReadOne(port, received, timeoutMs)) != RESULT_OK) return result;
   if (received == kDle) {
-    if ((result = port.ReadByte(byte, timeoutMs)) != RESULT_OK) return result;
+    if ((result = ReadOne(port, byte, timeoutMs)) != RESULT_OK) return result;
     if (byte != kDle) return LINK_E_FRAME;
   }
   if (received != check) return LINK_E_CHECKSUM;

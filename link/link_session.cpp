@@ -41,8 +41,13 @@ ResultCode ProbeLink::OpenLinkByIndex(int portIndex, int speedIndex) {
 ResultCode ProbeLink::OpenLink(const std::string& device, uint32_t requestedSpeed) {
   // A second open of the same port would be refused by the port itself; start afresh instead.
   CloseLink();
-  const ResultCode opened = port_->OpenPort(device);
-  if (opened != RESULT_OK) return opened;
+  deviceGone_ = false;
+  openFailure_ = OpenFailure{};
+  const PortStatus opened = port_->OpenPort(device);
+  if (opened != PortStatus::Ok) {
+    openFailure_ = port_->LastOpenFailure();
+    return LINK_E_PORT;
+  }
   const ResultCode negotiated = NegotiateSpeed(requestedSpeed);
   if (negotiated != RESULT_OK) {
     port_->ClosePort();
@@ -54,21 +59,35 @@ ResultCode ProbeLink::OpenLink(const std::string& device, uint32_t requestedSpee
   return RESULT_OK;
 }
 
+int32_t ProbeLink::Noted(int32_t result) {
+  if (result == LINK_E_COMM) deviceGone_ = true;
+  return result;
+}
+
 ResultCode ProbeLink::ChangeSpeed(uint32_t bitsPerSecond) {
-  const ResultCode result = port_->SetPortSpeed(bitsPerSecond);
+  // Bytes still in the UART's FIFO would go out at the new speed: let them leave first, within
+  // the write time-out of the last write.
+  if (Noted(LinkCode(port_->DrainOutput(10 * static_cast<uint32_t>(lastWriteBytes_) + 100))) ==
+      LINK_E_COMM) {
+    return LINK_E_COMM;
+  }
+  const ResultCode result = LinkCode(port_->SetPortSpeed(bitsPerSecond));
   if (observer_ != nullptr) observer_->SpeedChanged(bitsPerSecond, result);
   return result;
 }
 
 ResultCode ProbeLink::Wake() {
-  return port_->WriteBlock(kWakeUp, sizeof kWakeUp);
+  lastWriteBytes_ = sizeof kWakeUp;
+  return Noted(LinkCode(port_->WriteBlock(kWakeUp, sizeof kWakeUp)));
 }
 
 int32_t ProbeLink::ControlExchange(const uint8_t* payload, size_t count) {
-  const ResultCode sent = SendFrame(*port_, payload, count);
+  lastWriteBytes_ = 2 * count + 5;
+  const ResultCode sent = Noted(SendFrame(*port_, payload, count));
   if (sent != RESULT_OK) return sent;
   if (observer_ != nullptr) observer_->FrameSent(payload, count);
-  const int32_t received = ReceiveFrame(*port_, reply_, kMaxPayload, kControlTimeoutMs, clock_);
+  const int32_t received =
+      Noted(ReceiveFrame(*port_, reply_, kMaxPayload, kControlTimeoutMs, clock_));
   if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
   return received;
 }
@@ -77,9 +96,10 @@ ResultCode ProbeLink::NegotiateSpeed(uint32_t requestedSpeed) {
   // The answer at one speed: change, wake-up pair, settle (always), then LINK_SYNC if both
   // worked. Only a reply of exactly three bytes counts.
   auto answersAt = [this](uint32_t speed) {
+    if (deviceGone_) return false;  // nothing will answer: no settle waits for it
     bool ready = ChangeSpeed(speed) == RESULT_OK;
     if (ready) ready = Wake() == RESULT_OK;
-    DelayMs(clock_, kSettleMs);
+    if (!deviceGone_) DelayMs(clock_, kSettleMs);
     return ready && ControlExchange(kLinkSync, sizeof kLinkSync) == 3;
   };
 
@@ -91,7 +111,7 @@ ResultCode ProbeLink::NegotiateSpeed(uint32_t requestedSpeed) {
 
   bool found = false;
   for (int index = 0; index <= topIndex && !found; ++index) found = answersAt(kSpeedTable[index]);
-  if (!found) return SESSION_E_NO_REPLY;
+  if (!found || deviceGone_) return SESSION_E_NO_REPLY;
 
   uint8_t setSpeed[7] = {0x00, 0x05, kSetSpeedCode};
   PutU32(setSpeed + 3, requested);
@@ -116,17 +136,19 @@ int32_t ProbeLink::Transact(const uint8_t* request, size_t count, uint8_t* dest,
   ++counter_;  // once per transaction: every attempt sends the same header
   if (count > 0) std::memcpy(request_ + 2, request, count);
 
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+  // A device that went away answers no attempt.
+  for (int attempt = 0; attempt < kAttempts && !deviceGone_; ++attempt) {
     port_->PurgeInput();
     if (observer_ != nullptr) observer_->InputPurged();
-    if (SendFrame(*port_, request_, count + 2) != RESULT_OK) continue;
+    lastWriteBytes_ = 2 * (count + 2) + 5;
+    if (Noted(SendFrame(*port_, request_, count + 2)) != RESULT_OK) continue;
     if (observer_ != nullptr) observer_->FrameSent(request_, count + 2);
 
     // The request and a largest reply at 10 bits per byte, plus the command's own time.
     const uint32_t speed = port_->Speed() != 0 ? port_->Speed() : kSpeedTable[0];
     const uint32_t timeoutMs =
         static_cast<uint32_t>((count + 1502) * 10000 / speed) + extraTimeoutMs + 200;
-    const int32_t received = ReceiveFrame(*port_, reply_, kMaxPayload, timeoutMs, clock_);
+    const int32_t received = Noted(ReceiveFrame(*port_, reply_, kMaxPayload, timeoutMs, clock_));
     if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
     if (received <= 0) continue;
 

@@ -62,13 +62,24 @@ class ProbeLink {
   void CloseLink();
 
   bool IsOpen() const { return open_; }
-  uint32_t Speed() const;        // the port's current speed
+  uint32_t Speed() const;  // the port's current speed
   uint8_t Counter() const { return counter_; }
   Clock& GetClock() { return clock_; }
 
   // The loader's request and reply buffers (1500 bytes each); they live as long as the link.
   uint8_t* RequestBuffer() { return loaderRequest_; }
   uint8_t* ReplyBuffer() { return loaderReply_; }
+
+  // Why the port could not be opened, after OpenLink returned LINK_E_PORT for it (fault None
+  // otherwise); the flows see only LINK_E_PORT, the command line tells the user the reason.
+  const OpenFailure& PortOpenFailure() const { return openFailure_; }
+
+  // True once the port's device went away under the link (unplugged, hung up); every later
+  // exchange fails at once instead of waiting out its attempts. Cleared by the next OpenLink.
+  bool DeviceGone() const { return deviceGone_; }
+
+  // DTR and RTS as the port's driver reports them (known false without modem lines).
+  ModemLines PortModemLines() { return port_->GetModemLines(); }
 
   // Sees every frame, speed change and purge; nullptr to stop. Not owned.
   void SetObserver(LinkObserver* observer) { observer_ = observer; }
@@ -79,11 +90,16 @@ class ProbeLink {
   int32_t ControlExchange(const uint8_t* payload, size_t count);
   ResultCode ChangeSpeed(uint32_t bitsPerSecond);
   ResultCode Wake();
+  // Notes a lost device from a result of the codec or the port.
+  int32_t Noted(int32_t result);
 
   std::unique_ptr<SerialPort> port_;
   Clock& clock_;
   LinkObserver* observer_ = nullptr;
   bool open_ = false;
+  bool deviceGone_ = false;
+  OpenFailure openFailure_;
+  size_t lastWriteBytes_ = 0;  // bounds the wait for them to leave before a speed change
   uint8_t channel_ = 0x10;
   uint8_t counter_ = 0;
   uint8_t request_[kMaxPayload] = {};

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+
 namespace vanta {
 namespace {
 
@@ -28,13 +30,9 @@ Clock& SystemClock() {
 }
 
 void DelayMs(Clock& clock, uint32_t ms) {
-  const uint32_t start = clock.TickMs();
-  for (;;) {
-    const uint32_t elapsed = clock.TickMs() - start;
-    if (elapsed >= ms) return;
-    // Sleep rather than spin; never past the remaining time by more than the clock's grain.
-    clock.Sleep(ms - elapsed);
-  }
+  const Deadline deadline(clock, ms);
+  // The last sleep covers the tick that proves the whole time has passed.
+  while (!deadline.Expired()) clock.Sleep(std::max<uint32_t>(deadline.RemainingMs(), 1));
 }
 
 }  // namespace vanta

@@ -1,13 +1,16 @@
 #include "platform/ports.h"
 
+#include <dirent.h>
 #include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "platform/files.h"
 
@@ -126,6 +129,81 @@ void UnmapPort(int comNumber, const std::string& expectedTarget) {
   if (target.empty()) return;  // no link there: nothing of ours to remove
   if (!expectedTarget.empty() && target != expectedTarget) return;
   unlink(link.c_str());
+}
+
+namespace {
+
+bool DeviceNumber(const std::string& path, dev_t& number) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+  number = info.st_rdev;
+  return true;
+}
+
+bool AllDigits(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (*text < '0' || *text > '9') return false;
+  }
+  return true;
+}
+
+// True when one of the process's open files is the character device number.
+bool ProcessHolds(const std::string& fdDir, dev_t number) {
+  DIR* dir = opendir(fdDir.c_str());
+  if (dir == nullptr) return false;  // gone, or another user's process
+  bool holds = false;
+  while (const dirent* entry = readdir(dir)) {
+    if (!AllDigits(entry->d_name)) continue;
+    struct stat info {};
+    if (stat((fdDir + entry->d_name).c_str(), &info) == 0 && S_ISCHR(info.st_mode) &&
+        info.st_rdev == number) {
+      holds = true;
+      break;
+    }
+  }
+  closedir(dir);
+  return holds;
+}
+
+}  // namespace
+
+std::vector<PortHolder> FindPortHolders(const std::string& device) {
+  std::vector<PortHolder> holders;
+  dev_t number = 0;
+  if (!DeviceNumber(ResolvePortDevice(device), number)) return holders;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return holders;
+  const std::string self = std::to_string(getpid());
+  while (const dirent* entry = readdir(proc)) {
+    if (!AllDigits(entry->d_name) || self == entry->d_name) continue;
+    const std::string base = std::string("/proc/") + entry->d_name;
+    if (!ProcessHolds(base + "/fd/", number)) continue;
+    PortHolder holder;
+    holder.pid = std::atoi(entry->d_name);
+    std::ifstream comm(base + "/comm");
+    std::getline(comm, holder.command);
+    if (holder.command.empty()) holder.command = "?";
+    holders.push_back(holder);
+  }
+  closedir(proc);
+  return holders;
+}
+
+bool IsPseudoTerminal(const std::string& device) {
+  dev_t number = 0;
+  if (!DeviceNumber(ResolvePortDevice(device), number)) return false;
+  // Unix98 pseudo-terminal slaves have majors 136 to 143.
+  return major(number) >= 136 && major(number) <= 143;
+}
+
+std::string HolderText(const std::vector<PortHolder>& holders) {
+  std::string text;
+  for (const PortHolder& holder : holders) {
+    if (!text.empty()) text += ", ";
+    text += holder.command + " (pid " + std::to_string(holder.pid) + ")";
+  }
+  return text;
 }
 
 }  // namespace vanta

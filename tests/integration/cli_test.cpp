@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/dialog_controller.h"
@@ -264,21 +267,51 @@ TEST(CliOutput, TableShowsVersionsBeforeAndAfterAndTheFailure) {
 
 // ---- Hints and image checks ----
 
-TEST(CliHints, NamesAMissingDeviceAndAnUnpluggedMapping) {
+// The hint after a failed open, from the reason the real port gave.
+std::string HintAfterOpen(const std::string& label) {
+  auto port = MakePosixSerialPort();
+  EXPECT_EQ(port->OpenPort(label), PortStatus::OpenFailed) << label;
+  return PortHint(label, ResolvePortDevice(label), port->LastOpenFailure());
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(CliHints, SayWhyThePortCouldNotBeOpenedOrThatNoLoaderAnswered) {
   TempHome home;
-  std::string hint = PortHint("COM7", "/dev/nonexistent-vanta-7");
-  EXPECT_NE(hint.find("does not exist"), std::string::npos) << hint;
-  EXPECT_NE(hint.find("ports --map COM7"), std::string::npos) << hint;
+  OpenFailure missing;
+  missing.fault = OpenFault::NoDevice;
+  std::string hint = PortHint("COM7", "/dev/nonexistent-vanta-7", missing);
+  EXPECT_TRUE(Has(hint,
+                  "the port could not be opened: the device /dev/nonexistent-vanta-7 "
+                  "does not exist"))
+      << hint;
+  EXPECT_TRUE(Has(hint, "ports --map COM7")) << hint;
 
   std::string error;
   ASSERT_TRUE(MapPort(7, "/dev/nonexistent-vanta-usb", error)) << error;
-  hint = PortHint("COM7", ResolvePortDevice("COM7"));
-  EXPECT_NE(hint.find("COM7 is mapped to /dev/nonexistent-vanta-usb"), std::string::npos) << hint;
+  hint = HintAfterOpen("COM7");
+  EXPECT_TRUE(Has(hint, "COM7 is mapped to /dev/nonexistent-vanta-usb, which does not exist"))
+      << hint;
 
-  EXPECT_EQ(PortHint("/dev/null", "/dev/null"), "");  // exists, may be opened: no port problem
+  EXPECT_TRUE(Has(HintAfterOpen("/dev/null"), "/dev/null is not a serial device"));
   WriteText(home.Path() + "/plain", "x");
-  EXPECT_NE(PortHint(home.Path() + "/plain", home.Path() + "/plain").find("not a serial device"),
-            std::string::npos);
+  EXPECT_TRUE(Has(HintAfterOpen(home.Path() + "/plain"), "is not a serial device"));
+
+  OpenFailure held;
+  held.fault = OpenFault::Busy;
+  held.holders = {{812, "ModemManager"}};
+  hint = PortHint("/dev/ttyUSB0", "/dev/ttyUSB0", held);
+  EXPECT_TRUE(Has(hint, "/dev/ttyUSB0 is open in ModemManager (pid 812)")) << hint;
+  EXPECT_EQ(PortReasonJson(held).dump(),
+            R"({"class":"busy","holders":[{"command":"ModemManager","pid":812}]})");
+
+  hint = PortHint("COM1", "/dev/pts/3", OpenFailure{});
+  EXPECT_EQ(hint,
+            "the port opened but no loader answered on /dev/pts/3 (check cable, power, speed; "
+            "try --trace)");
+  EXPECT_EQ(PortReasonJson(OpenFailure{}).dump(), R"({"class":"no-answer"})");
 }
 
 TEST(CliHints, PermissionDeniedNamesTheGroup) {
@@ -287,7 +320,7 @@ TEST(CliHints, PermissionDeniedNamesTheGroup) {
   std::string path = home.Path() + "/locked";
   WriteText(path, "x");
   fs::permissions(path, fs::perms::none);
-  std::string hint = PortHint(path, path);
+  std::string hint = HintAfterOpen(path);
   EXPECT_NE(hint.find("permission denied"), std::string::npos) << hint;
   EXPECT_NE(hint.find("usermod -aG"), std::string::npos) << hint;
 }
@@ -456,6 +489,34 @@ TEST_F(CliRun, FourProbesAtOnceOneFailingHalfWayDoesNotStopTheOthers) {
                 expected);
     }
   }
+}
+
+TEST_F(CliRun, DeviceThatDisappearsMidUpdateEndsTheCommandWithinASecond) {
+  AddFirmware(9, 16384);
+  sim::VirtualProbe& probe = AddProbe();
+  std::atomic<bool> pulled{false};
+  std::chrono::steady_clock::time_point pulledAt;
+  std::thread unplug([&] {
+    const auto start = std::chrono::steady_clock::now();
+    while (probe.GetCounters().bytesIn < 6000 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    pulledAt = std::chrono::steady_clock::now();
+    probe.HangUp();  // the master side closes: the tool's end is hung up
+    pulled = true;
+  });
+  RunOutput run = RunCliWith({"update", "--firmware-only", "--image-dir", ImageDir(), "--port",
+                              probe.DevicePath(), "--speed", "115200", "--json"});
+  const auto endedAt = std::chrono::steady_clock::now();
+  unplug.join();
+  ASSERT_TRUE(pulled);
+  EXPECT_LT(endedAt - pulledAt, std::chrono::seconds(1));
+  EXPECT_EQ(run.status, EXIT_COMM) << run.err;
+  nlohmann::json result = nlohmann::json::parse(run.out)[0];
+  EXPECT_EQ(result["error"]["message"],
+            "the serial device " + probe.DevicePath() + " disappeared (unplugged?)");
+  EXPECT_EQ(result["error"]["reason"]["class"], "device-gone");
 }
 
 TEST_F(CliRun, VerifyNamesTheFirstDifferingAddress) {
@@ -627,7 +688,9 @@ TEST_F(CliRun, NoProbeOnTheDeviceIsAConnectFailureWithAHint) {
   RunOutput run = RunCliWith({"info", "--port", "COM19"});
   EXPECT_EQ(run.status, EXIT_CONNECT);
   EXPECT_NE(run.err.find("Cannot connect to Vanta loader!"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("hint: the device /dev/ttyS18 does not exist"), std::string::npos)
+  EXPECT_NE(run.err.find("hint: the port could not be opened: the device /dev/ttyS18 does not "
+                         "exist"),
+            std::string::npos)
       << run.err;
 }
 

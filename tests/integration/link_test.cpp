@@ -96,6 +96,7 @@ TEST_F(LinkOverPty, PortIndexOpensTheComLinkAndAClosedLinkReopens) {
   // Another link on the same device is refused while this one holds it.
   ProbeLink other;
   EXPECT_EQ(other.OpenLink(path, 57600), LINK_E_PORT);
+  EXPECT_EQ(other.PortOpenFailure().fault, OpenFault::Busy);
   link.CloseLink();
   // The probe keeps its end open: the port must have left exclusive mode on close.
   ASSERT_EQ(link.OpenLinkByIndex(3, 3), RESULT_OK);
@@ -221,7 +222,7 @@ TEST(FramesOverPty, ReceiveOnALineWhoseOtherEndIsGoneIsCommFailure) {
   sim::VirtualProbe probe;
   ASSERT_TRUE(probe.Start());
   auto port = MakePosixSerialPort();
-  ASSERT_EQ(port->OpenPort(probe.DevicePath()), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(probe.DevicePath()), PortStatus::Ok);
   probe.HangUp();
   uint8_t payload[16];
   const auto start = Steady::now();

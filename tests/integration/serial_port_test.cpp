@@ -80,7 +80,7 @@ TEST_F(PtyPort, OpenSetsRaw8N1At9600WhateverTheLineHadBefore) {
   cfsetspeed(&before, B19200);
   ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
 
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   EXPECT_EQ(port->Speed(), 9600u);
   termios after{};
   ASSERT_EQ(tcgetattr(slave, &after), 0);
@@ -106,21 +106,21 @@ TEST_F(PtyPort, OpenSetsRaw8N1At9600WhateverTheLineHadBefore) {
   std::string got;
   for (int i = 0; i < 5; ++i) {
     uint8_t byte = 0;
-    ASSERT_EQ(port->ReadByte(byte, 1000), RESULT_OK);
+    ASSERT_EQ(port->ReadByte(byte, 1000), PortStatus::Ok);
     got.push_back(static_cast<char>(byte));
   }
   EXPECT_EQ(got, std::string("\r\n\xff\x11\x13", 5));
   const uint8_t out[3] = {'\n', 0x80, 0x10};
-  ASSERT_EQ(port->WriteBlock(out, 3), RESULT_OK);
+  ASSERT_EQ(port->WriteBlock(out, 3), PortStatus::Ok);
   EXPECT_EQ(MasterRead(3), std::string("\n\x80\x10", 3));
 }
 
 TEST_F(PtyPort, ReadTimeOutNeverEndsEarly) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   for (uint32_t timeout : {0u, 1u, 37u, 150u}) {
     uint8_t byte = 0;
     const auto start = Steady::now();
-    EXPECT_EQ(port->ReadByte(byte, timeout), LINK_E_TIMEOUT);
+    EXPECT_EQ(port->ReadByte(byte, timeout), PortStatus::TimedOut);
     const int64_t elapsed = MsSince(start);
     EXPECT_GE(elapsed, static_cast<int64_t>(timeout)) << timeout;
     EXPECT_LT(elapsed, timeout + 500) << timeout;  // generous: the machine may be busy
@@ -128,23 +128,23 @@ TEST_F(PtyPort, ReadTimeOutNeverEndsEarly) {
 }
 
 TEST_F(PtyPort, ByteArrivingWithinTheTimeOutIsDeliveredAtOnce) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   std::thread sender([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     MasterWrite("AB");
   });
   uint8_t byte = 0;
   const auto start = Steady::now();
-  EXPECT_EQ(port->ReadByte(byte, 5000), RESULT_OK);
+  EXPECT_EQ(port->ReadByte(byte, 5000), PortStatus::Ok);
   EXPECT_LT(MsSince(start), 1000);
   sender.join();
   EXPECT_EQ(byte, 'A');
-  EXPECT_EQ(port->ReadByte(byte, 0), RESULT_OK);
+  EXPECT_EQ(port->ReadByte(byte, 0), PortStatus::Ok);
   EXPECT_EQ(byte, 'B');
 }
 
 TEST_F(PtyPort, OtherEndGoneIsCommFailureWithoutWaitingTheTimeOut) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   std::thread closer([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     close(master);
@@ -152,68 +152,69 @@ TEST_F(PtyPort, OtherEndGoneIsCommFailureWithoutWaitingTheTimeOut) {
   });
   uint8_t byte = 0;
   const auto start = Steady::now();
-  EXPECT_EQ(port->ReadByte(byte, 10000), LINK_E_COMM);
+  EXPECT_EQ(port->ReadByte(byte, 10000), PortStatus::Gone);
   EXPECT_LT(MsSince(start), 2000);
   closer.join();
-  EXPECT_EQ(port->ReadByte(byte, 10000), LINK_E_COMM);
+  EXPECT_EQ(port->ReadByte(byte, 10000), PortStatus::Gone);
   EXPECT_LT(MsSince(start), 2000);
-  EXPECT_EQ(port->WriteBlock(&byte, 1), LINK_E_WRITE);
+  EXPECT_EQ(port->WriteBlock(&byte, 1), PortStatus::Gone);
 }
 
 TEST_F(PtyPort, WriteDeliversALargestFrameWhole) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   std::string frame(3006, '\0');
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<char>(i * 7);
   std::string got;
   std::thread reader([&] { got = MasterRead(frame.size()); });
   EXPECT_EQ(port->WriteBlock(reinterpret_cast<const uint8_t*>(frame.data()), frame.size()),
-            RESULT_OK);
+            PortStatus::Ok);
   reader.join();
   EXPECT_EQ(got, frame);
 }
 
 TEST_F(PtyPort, WriteThatCannotGoOutFailsAfterItsTimeOut) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   ASSERT_EQ(tcflow(slave, TCOOFF), 0);  // output suspended: nothing is accepted
   const uint8_t bytes[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   const auto start = Steady::now();
-  EXPECT_EQ(port->WriteBlock(bytes, sizeof bytes), LINK_E_WRITE);
+  EXPECT_EQ(port->WriteBlock(bytes, sizeof bytes), PortStatus::WriteFailed);
   const int64_t elapsed = MsSince(start);
   EXPECT_GE(elapsed, 200);  // 10 ms per byte plus 100 ms
   EXPECT_LT(elapsed, 1500);
 
   ASSERT_EQ(tcflow(slave, TCOON), 0);
   tcflush(master, TCIFLUSH);
-  EXPECT_EQ(port->WriteBlock(bytes, 3), RESULT_OK);
+  EXPECT_EQ(port->WriteBlock(bytes, 3), PortStatus::Ok);
 }
 
 TEST_F(PtyPort, PurgeDropsBufferedAndQueuedInput) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   MasterWrite("XYZ");
   uint8_t byte = 0;
-  ASSERT_EQ(port->ReadByte(byte, 1000), RESULT_OK);  // Y and Z may now sit in the port's buffer
+  ASSERT_EQ(port->ReadByte(byte, 1000),
+            PortStatus::Ok);  // Y and Z may now sit in the port's buffer
   port->PurgeInput();
-  EXPECT_EQ(port->ReadByte(byte, 50), LINK_E_TIMEOUT);
+  EXPECT_EQ(port->ReadByte(byte, 50), PortStatus::TimedOut);
 
   MasterWrite("123");
   WaitUntilSlaveReadable();  // in the driver's queue
   port->PurgeInput();
-  EXPECT_EQ(port->ReadByte(byte, 50), LINK_E_TIMEOUT);
+  EXPECT_EQ(port->ReadByte(byte, 50), PortStatus::TimedOut);
   MasterWrite("4");
-  ASSERT_EQ(port->ReadByte(byte, 1000), RESULT_OK);
+  ASSERT_EQ(port->ReadByte(byte, 1000), PortStatus::Ok);
   EXPECT_EQ(byte, '4');
 }
 
 TEST_F(PtyPort, SecondOpenInThisProcessIsRefusedUntilClose) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   auto second = MakePosixSerialPort();
-  EXPECT_EQ(second->OpenPort(path), LINK_E_PORT);
+  EXPECT_EQ(second->OpenPort(path), PortStatus::OpenFailed);
   uint8_t byte = 0x55;
-  EXPECT_EQ(port->WriteBlock(&byte, 1), RESULT_OK);  // the refused open left the first alone
+  EXPECT_EQ(port->WriteBlock(&byte, 1), PortStatus::Ok);  // the refused open left the first alone
   port->ClosePort();
-  EXPECT_EQ(second->OpenPort(path), RESULT_OK);
+  EXPECT_EQ(second->OpenPort(path), PortStatus::Ok);
   second->ClosePort();
-  EXPECT_EQ(port->OpenPort(path), RESULT_OK);  // reopen after close
+  EXPECT_EQ(port->OpenPort(path), PortStatus::Ok);  // reopen after close
 }
 
 // Runs open(path, O_RDWR) in a child as an unprivileged user (root ignores exclusive mode).
@@ -242,21 +243,21 @@ TEST_F(PtyPort, OtherProcessIsRefusedWhileOpenAndAdmittedAfterClose) {
   }
   ASSERT_EQ(fchmod(slave, 0666), 0);
   ASSERT_TRUE(OpenAsOtherUser(path)) << "the other user cannot open the device at all";
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   EXPECT_FALSE(OpenAsOtherUser(path));
   // The test still holds the device open: without leaving exclusive mode the close would leave
   // it locked.
   port->ClosePort();
   EXPECT_TRUE(OpenAsOtherUser(path));
-  EXPECT_EQ(port->OpenPort(path), RESULT_OK);
+  EXPECT_EQ(port->OpenPort(path), PortStatus::Ok);
   EXPECT_FALSE(OpenAsOtherUser(path));
 }
 
 TEST_F(PtyPort, AnySpeedIsSettableAndZeroIsRefused) {
-  ASSERT_EQ(port->OpenPort(path), RESULT_OK);
+  ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   uint32_t line = 0;
   for (uint32_t speed : {250000u, 57600u, 31250u, 115200u, 9600u}) {
-    EXPECT_EQ(port->SetPortSpeed(speed), RESULT_OK) << speed;
+    EXPECT_EQ(port->SetPortSpeed(speed), PortStatus::Ok) << speed;
     EXPECT_EQ(port->Speed(), speed);
     ASSERT_TRUE(detail::GetLineSpeed(slave, line));
     EXPECT_EQ(line, speed);
@@ -267,7 +268,7 @@ TEST_F(PtyPort, AnySpeedIsSettableAndZeroIsRefused) {
   EXPECT_EQ(setting.c_cc[VMIN], 0);
 
   // A refused speed is held in the field while the line keeps its old speed.
-  EXPECT_EQ(port->SetPortSpeed(0), LINK_E_PORT);
+  EXPECT_EQ(port->SetPortSpeed(0), PortStatus::SpeedRefused);
   EXPECT_EQ(port->Speed(), 0u);
   ASSERT_TRUE(detail::GetLineSpeed(slave, line));
   EXPECT_EQ(line, 9600u);
@@ -281,10 +282,10 @@ TEST_F(PtyPort, ComNameOpensTheLinkedDevice) {
   setenv("XDG_CONFIG_HOME", dir, 1);
   std::string error;
   ASSERT_TRUE(MapPort(7, path, error)) << error;
-  EXPECT_EQ(port->OpenPort("\\\\.\\COM7"), RESULT_OK);
+  EXPECT_EQ(port->OpenPort("\\\\.\\COM7"), PortStatus::Ok);
   MasterWrite("k");
   uint8_t byte = 0;
-  EXPECT_EQ(port->ReadByte(byte, 1000), RESULT_OK);
+  EXPECT_EQ(port->ReadByte(byte, 1000), PortStatus::Ok);
   EXPECT_EQ(byte, 'k');
   if (old != nullptr) {
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);

@@ -81,18 +81,40 @@ expect 2 ports --map COMX /dev/null
 if [ ! -e /dev/ttyS8 ]; then
   expect 3 info --port COM9
   contains "$err" "Cannot connect to Vanta loader!" "no probe"
-  contains "$err" "hint: the device /dev/ttyS8 does not exist" "no probe"
+  contains "$err" "hint: the port could not be opened: the device /dev/ttyS8 does not exist" \
+    "no probe"
 fi
 expect 0 ports --map COM6 /dev/vanta-unplugged-adapter
 expect 3 info --port COM6 --json
 contains "$err" "COM6 is mapped to /dev/vanta-unplugged-adapter, which does not exist" "unplugged"
-[ "$(json 'j["exitStatus"]')" = 3 ] || fail "exit status in JSON: $out"
+[ "$(json 'j["exitStatus"], j["error"]["reason"]["class"]')" = "3 no-device" ] ||
+  fail "missing device: $out"
+
+# A port another program holds with flock: refused at once as busy, naming the processes that
+# have it open.
+start_sim held --com 2
+flock -x "$held" sleep 30 &
+locker=$!
+sim_pids+=($locker)
+for i in $(seq 100); do
+  [ -n "$(pgrep -P "$locker" -x sleep)" ] && break
+  sleep 0.05
+done
+holder=$(pgrep -P "$locker" -x sleep)
+expect 3 info --port COM2 --json
+contains "$err" "hint: the port could not be opened: $held is open in " "held port"
+contains "$err" "sleep (pid $holder)" "held port names the holder"
+[ "$(json 'j["error"]["reason"]["class"]')" = busy ] || fail "held port reason: $out"
+holders='[h["pid"] for h in j["error"]["reason"]["holders"] if h["command"] == "sleep"]'
+[ "$(json "$holders[0]")" = "$holder" ] || fail "held port holders: $out"
+kill "$locker"
+wait "$locker" 2>/dev/null || true
 
 # A device the user may not open: the permission hint (as nobody; root opens everything).
 if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
   set +e
   setpriv --reuid=65534 --regid=65534 --clear-groups env XDG_CONFIG_HOME=/nonexistent \
-    "$cli" info --port "$probe" >"$work/stdout" 2>"$work/stderr" </dev/null
+    "$cli" info --port "$probe" --json >"$work/stdout" 2>"$work/stderr" </dev/null
   status=$?
   set -e
   err=$(cat "$work/stderr")
@@ -101,6 +123,8 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
   contains "$err" "permission denied: you may not open $probe (group '$group')" "permission hint"
   [ "$group" = root ] && group=dialout  # no one is told to join root's group
   contains "$err" "sudo usermod -aG $group \$USER" "permission hint"
+  reason=$(json 'j["error"]["reason"]["class"], j["error"]["reason"]["group"]')
+  [ "$reason" = "permission-denied $(stat -c %G "$probe")" ] || fail "permission reason: $out"
 fi
 
 # --help of every command: man-style sections and examples.

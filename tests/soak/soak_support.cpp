@@ -10,7 +10,7 @@ namespace vanta::soak {
 FaultyPort::FaultyPort(std::unique_ptr<SerialPort> inner, uint32_t seed)
     : inner_(std::move(inner)), rng_(seed) {}
 
-ResultCode FaultyPort::WriteBlock(const uint8_t* data, size_t count) {
+PortStatus FaultyPort::WriteBlock(const uint8_t* data, size_t count) {
   const double rate = corruptRate_;
   if (rate <= 0) return inner_->WriteBlock(data, count);
   std::vector<uint8_t> bytes(data, data + count);
@@ -24,10 +24,10 @@ ResultCode FaultyPort::WriteBlock(const uint8_t* data, size_t count) {
   return inner_->WriteBlock(bytes.data(), bytes.size());
 }
 
-ResultCode FaultyPort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
-  const ResultCode result = inner_->ReadByte(byte, timeoutMs);
+PortStatus FaultyPort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
+  const PortStatus result = inner_->ReadByte(byte, timeoutMs);
   const uint32_t overrun = readOverrunMs_;
-  if (result == LINK_E_TIMEOUT && overrun > 0) {
+  if (result == PortStatus::TimedOut && overrun > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(uint64_t{timeoutMs} + overrun));
   }
   return result;

@@ -28,14 +28,16 @@ class FaultyPort : public SerialPort {
   uint32_t ReadOverrunMs() const { return readOverrunMs_; }
   uint64_t CorruptedBytes() const { return corrupted_; }
 
-  ResultCode OpenPort(const std::string& device) override { return inner_->OpenPort(device); }
-  ResultCode SetPortSpeed(uint32_t bitsPerSecond) override {
+  PortStatus OpenPort(const std::string& device) override { return inner_->OpenPort(device); }
+  const OpenFailure& LastOpenFailure() const override { return inner_->LastOpenFailure(); }
+  PortStatus SetPortSpeed(uint32_t bitsPerSecond) override {
     return inner_->SetPortSpeed(bitsPerSecond);
   }
+  PortStatus DrainOutput(uint32_t timeoutMs) override { return inner_->DrainOutput(timeoutMs); }
   uint32_t Speed() const override { return inner_->Speed(); }
   void PurgeInput() override { inner_->PurgeInput(); }
-  ResultCode ReadByte(uint8_t& byte, uint32_t timeoutMs) override;
-  ResultCode WriteBlock(const uint8_t* data, size_t count) override;
+  PortStatus ReadByte(uint8_t& byte, uint32_t timeoutMs) override;
+  PortStatus WriteBlock(const uint8_t* data, size_t count) override;
   void ClosePort() override { inner_->ClosePort(); }
 
  private:

@@ -16,22 +16,38 @@ void FakePort::FeedAt(uint32_t tick, const Bytes& bytes, uint32_t gapMs) {
   }
 }
 
-ResultCode FakePort::OpenPort(const std::string& device) {
+PortStatus FakePort::OpenPort(const std::string& device) {
   ++opens;
-  if (openResult != RESULT_OK) return openResult;
+  if (openResult != PortStatus::Ok) return openResult;
   isOpen = true;
   openedDevice = device;
   speed_ = 9600;
   lineSpeed = 9600;
-  return RESULT_OK;
+  sendingUntil = clock_.now;
+  return PortStatus::Ok;
 }
 
-ResultCode FakePort::SetPortSpeed(uint32_t bitsPerSecond) {
+PortStatus FakePort::SetPortSpeed(uint32_t bitsPerSecond) {
   speedRequests.push_back(bitsPerSecond);
   speed_ = bitsPerSecond;
-  if (!isOpen || refusedSpeeds.count(bitsPerSecond) != 0 || bitsPerSecond == 0) return LINK_E_PORT;
+  if (!isOpen || refusedSpeeds.count(bitsPerSecond) != 0 || bitsPerSecond == 0) {
+    return PortStatus::SpeedRefused;
+  }
+  if (static_cast<int32_t>(sendingUntil - clock_.now) > 0) ++speedChangesWhileSending;
   lineSpeed = bitsPerSecond;
-  return RESULT_OK;
+  return PortStatus::Ok;
+}
+
+PortStatus FakePort::DrainOutput(uint32_t timeoutMs) {
+  if (hungUp) return PortStatus::Gone;
+  const int32_t left = static_cast<int32_t>(sendingUntil - clock_.now);
+  if (left <= 0) return PortStatus::Ok;
+  if (static_cast<uint32_t>(left) > timeoutMs) {
+    clock_.now += timeoutMs + 1;
+    return PortStatus::TimedOut;
+  }
+  clock_.now = sendingUntil;
+  return PortStatus::Ok;
 }
 
 void FakePort::PurgeInput() {
@@ -41,7 +57,7 @@ void FakePort::PurgeInput() {
   }
 }
 
-ResultCode FakePort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
+PortStatus FakePort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
   if (!incoming_.empty()) {
     const int32_t wait = static_cast<int32_t>(incoming_.front().tick - clock_.now);
     if (wait <= 0 || static_cast<uint32_t>(wait) <= timeoutMs) {
@@ -51,25 +67,28 @@ ResultCode FakePort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
       }
       byte = incoming_.front().byte;
       incoming_.pop_front();
-      return RESULT_OK;
+      return PortStatus::Ok;
     }
   }
   readTimeouts.push_back(timeoutMs);
-  if (hungUp) return LINK_E_COMM;
+  if (hungUp) return PortStatus::Gone;
   clock_.now += timeoutMs + 1;
-  return LINK_E_TIMEOUT;
+  return PortStatus::TimedOut;
 }
 
-ResultCode FakePort::WriteBlock(const uint8_t* data, size_t count) {
-  if (!isOpen) return LINK_E_WRITE;
+PortStatus FakePort::WriteBlock(const uint8_t* data, size_t count) {
+  if (!isOpen) return PortStatus::WriteFailed;
   if (failNextWrites > 0) {
     --failNextWrites;
-    return LINK_E_WRITE;
+    return PortStatus::WriteFailed;
   }
+  const uint32_t from =
+      static_cast<int32_t>(sendingUntil - clock_.now) > 0 ? sendingUntil : clock_.now;
+  sendingUntil = from + static_cast<uint32_t>(count) * transmitMsPerByte;
   Bytes written(data, data + count);
   writes.push_back(written);
   if (onWrite) onWrite(written);
-  return RESULT_OK;
+  return PortStatus::Ok;
 }
 
 void FakePort::ClosePort() {

@@ -39,21 +39,28 @@ class FakePort final : public SerialPort {
   void FeedAt(uint32_t tick, const Bytes& bytes, uint32_t gapMs = 0);
   size_t Pending() const { return incoming_.size(); }
 
-  ResultCode OpenPort(const std::string& device) override;
-  ResultCode SetPortSpeed(uint32_t bitsPerSecond) override;
+  PortStatus OpenPort(const std::string& device) override;
+  const OpenFailure& LastOpenFailure() const override { return openFailure; }
+  PortStatus SetPortSpeed(uint32_t bitsPerSecond) override;
+  // Waits (moving the clock) until the written bytes have left, or TimedOut one past timeoutMs.
+  PortStatus DrainOutput(uint32_t timeoutMs) override;
   uint32_t Speed() const override { return speed_; }
   void PurgeInput() override;
   // A byte that arrives within the time-out is delivered at its arrival time; otherwise the clock
-  // moves one past the time-out and LINK_E_TIMEOUT (LINK_E_COMM once hungUp is set).
-  ResultCode ReadByte(uint8_t& byte, uint32_t timeoutMs) override;
-  ResultCode WriteBlock(const uint8_t* data, size_t count) override;
+  // moves one past the time-out and TimedOut (Gone once hungUp is set).
+  PortStatus ReadByte(uint8_t& byte, uint32_t timeoutMs) override;
+  PortStatus WriteBlock(const uint8_t* data, size_t count) override;
   void ClosePort() override;
 
   // Script.
-  ResultCode openResult = RESULT_OK;
+  PortStatus openResult = PortStatus::Ok;
+  OpenFailure openFailure;           // what LastOpenFailure() reports
   std::set<uint32_t> refusedSpeeds;  // SetPortSpeed refuses these (the line keeps its speed)
   int failNextWrites = 0;            // the next N writes fail with LINK_E_WRITE
   bool hungUp = false;               // the other end is gone: reads fail once the line is empty
+  // A UART whose written bytes leave at this pace (0: at once); a speed change before they
+  // have left sends the rest at the wrong speed.
+  uint32_t transmitMsPerByte = 0;
   // Sees every successful write (a probe model answers through Feed).
   std::function<void(const Bytes& written)> onWrite;
 
@@ -67,6 +74,8 @@ class FakePort final : public SerialPort {
   std::vector<uint32_t> speedRequests;  // every SetPortSpeed argument
   std::vector<Bytes> writes;            // every successful WriteBlock
   std::vector<uint32_t> readTimeouts;   // the time-out of every ReadByte that had to wait
+  int speedChangesWhileSending = 0;     // SetPortSpeed calls with written bytes still leaving
+  uint32_t sendingUntil = 0;            // the tick the last written byte has left
 
  private:
   struct Arrival {

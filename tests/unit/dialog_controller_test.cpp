@@ -27,7 +27,7 @@ class ControllerTest : public ::testing::Test {
     imageDir_ = pattern;
     auto port = std::make_unique<FakePort>(clock_);
     port_ = port.get();
-    port_->openResult = LINK_E_PORT;
+    port_->openResult = PortStatus::OpenFailed;
     controller_ = std::make_unique<DialogController>(
         view_, std::make_unique<ProbeLink>(std::move(port), clock_), ImageDirectories{imageDir_});
     DialogFields& f = controller_->Fields();

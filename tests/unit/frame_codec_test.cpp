@@ -39,7 +39,7 @@ class FrameCodec : public ::testing::Test {
   FakePort port{clock};
   Bytes received;
 
-  void SetUp() override { ASSERT_EQ(port.OpenPort("fake"), RESULT_OK); }
+  void SetUp() override { ASSERT_EQ(port.OpenPort("fake"), PortStatus::Ok); }
 };
 
 TEST_F(FrameCodec, ExampleFramesAreSentInOneWriteAndReceivedBack) {

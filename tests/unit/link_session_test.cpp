@@ -65,8 +65,9 @@ TEST_F(LinkSession, ProbeFoundAt9600IsMovedToTheRequestedSpeed) {
             (std::vector<Bytes>{kWakeUp, kSyncFrame, kWakeUp, kSyncFrame, setSpeed, kSyncFrame}));
   EXPECT_EQ(probe->syncs, 2);
   EXPECT_EQ(probe->setSpeeds, 1);
-  EXPECT_EQ(clock.slept, 900u);  // 300 ms after each of two speed tries and after LINK_SET_SPEED
-  EXPECT_EQ(port->purges, 0);    // the speed search purges nothing
+  // 300 ms (and the tick that proves them) after each of two speed tries and after LINK_SET_SPEED
+  EXPECT_EQ(clock.slept, 3 * 301u);
+  EXPECT_EQ(port->purges, 0);  // the speed search purges nothing
 }
 
 TEST_F(LinkSession, ProbeAlreadyAtTheRequestedSpeedAnswersTheFirstSync) {
@@ -108,7 +109,7 @@ TEST_F(LinkSession, NoProbeTriesSixSpeedsAndLeavesThePortClosed) {
   EXPECT_FALSE(port->isOpen);
   EXPECT_EQ(port->speedRequests,
             (std::vector<uint32_t>{115200, 19200, 9600, 19200, 38400, 57600, 115200}));
-  EXPECT_EQ(clock.slept, 6 * 300u);
+  EXPECT_EQ(clock.slept, 6 * 301u);
 }
 
 TEST_F(LinkSession, FailedSpeedChangeOrWakeUpCountsAsNoAnswer) {
@@ -119,7 +120,7 @@ TEST_F(LinkSession, FailedSpeedChangeOrWakeUpCountsAsNoAnswer) {
   // fail, 19200 is refused, 57600 and 115200 are silent.
   EXPECT_EQ(link->OpenLink("fake", 19200), SESSION_E_NO_REPLY);
   EXPECT_EQ(probe->syncs, 0);
-  EXPECT_EQ(clock.slept, 6 * 300u);  // the settle wait comes after every try
+  EXPECT_EQ(clock.slept, 6 * 301u);  // the settle wait comes after every try
 }
 
 TEST_F(LinkSession, SetSpeedAnswerOfWrongLengthIsPortFailure) {
@@ -158,7 +159,7 @@ TEST_F(LinkSession, NamedSpeedZeroIsRefusedWithoutAskingThePort) {
 }
 
 TEST_F(LinkSession, PortThatCannotBeOpenedSendsNothing) {
-  port->openResult = LINK_E_PORT;
+  port->openResult = PortStatus::OpenFailed;
   EXPECT_EQ(link->OpenLink("fake", 9600), LINK_E_PORT);
   EXPECT_TRUE(port->writes.empty());
   EXPECT_FALSE(link->IsOpen());

@@ -11,11 +11,32 @@ namespace {
 
 using test::FakeClock;
 
+// Ticks are whole milliseconds: only the tick after the last one of the time-out proves it has
+// fully passed, on either side of the wrap of the counter.
+TEST(Deadline, ExpiresOnlyOnceMoreThanItsTimeHasPassedAcrossTheWrap) {
+  for (uint32_t start : {0xFFFFFF00u, 0xFFFFFFFFu, 0u, 12345u}) {
+    FakeClock clock(start);
+    const Deadline deadline(clock, 1000);
+    EXPECT_FALSE(deadline.Expired());
+    EXPECT_EQ(deadline.RemainingMs(), 1000u);
+    clock.Advance(999);
+    EXPECT_EQ(deadline.RemainingMs(), 1u);
+    clock.Advance(1);
+    EXPECT_FALSE(deadline.Expired()) << start;
+    EXPECT_EQ(deadline.RemainingMs(), 0u);
+    clock.Advance(1);
+    EXPECT_TRUE(deadline.Expired()) << start;
+    EXPECT_EQ(deadline.ElapsedMs(), 1001u);
+  }
+  FakeClock clock(7);
+  EXPECT_TRUE(Deadline(clock, 0).Expired());  // nothing to wait for
+}
+
 TEST(DelayMs, WaitsTheFullTimeAcrossTheWrapOfTheTick) {
   for (uint32_t start : {0xFFFFFF00u, 0xFFFFFFFFu, 0u, 12345u}) {
     FakeClock clock(start);
     DelayMs(clock, 1000);
-    EXPECT_EQ(clock.now - start, 1000u) << start;
+    EXPECT_EQ(clock.now - start, 1001u) << start;
   }
 }
 
@@ -23,8 +44,8 @@ TEST(DelayMs, KeepsWaitingWhenSleepsComeBackEarly) {
   FakeClock clock(0xFFFFFFF0u);
   clock.sleepGrain = 7;  // a sleeper that wakes early
   DelayMs(clock, 300);
-  EXPECT_GE(clock.now - 0xFFFFFFF0u, 300u);
-  EXPECT_LT(clock.now - 0xFFFFFFF0u, 307u);
+  EXPECT_GT(clock.now - 0xFFFFFFF0u, 300u);
+  EXPECT_LT(clock.now - 0xFFFFFFF0u, 308u);
   FakeClock idle(5);
   DelayMs(idle, 0);
   EXPECT_EQ(idle.now, 5u);
@@ -38,16 +59,28 @@ TEST(DelayMs, SystemClockWaitsAtLeastTheTimeAsked) {
 }
 
 // What needs no terminal: names that are no serial port, and a port that is not open.
-TEST(PosixSerialPort, RefusesWhatIsNoTerminalAndLeavesNothingOpen) {
+TEST(PosixSerialPort, RefusesWhatIsNoTerminalWithTheReasonAndLeavesNothingOpen) {
   auto port = MakePosixSerialPort();
-  EXPECT_EQ(port->OpenPort("/nonexistent/ttyX"), LINK_E_PORT);
-  EXPECT_EQ(port->OpenPort("/dev/null"), LINK_E_PORT);  // opens, but has no line setting
-  EXPECT_EQ(port->OpenPort(""), LINK_E_PORT);
+  const struct {
+    const char* device;
+    OpenFault fault;
+  } kRows[] = {
+      {"/nonexistent/ttyX", OpenFault::NoDevice},
+      {"/dev/null", OpenFault::NotATerminal},  // opens, but has no line setting
+      {"", OpenFault::NoDevice},
+  };
+  for (const auto& row : kRows) {
+    EXPECT_EQ(port->OpenPort(row.device), PortStatus::OpenFailed) << row.device;
+    EXPECT_EQ(port->LastOpenFailure().fault, row.fault) << row.device;
+    EXPECT_EQ(port->LastOpenFailure().device, row.device);
+    EXPECT_FALSE(port->LastOpenFailure().systemText.empty());
+  }
 
   uint8_t byte = 0;
-  EXPECT_EQ(port->ReadByte(byte, 0), LINK_E_COMM);
-  EXPECT_EQ(port->WriteBlock(&byte, 1), LINK_E_WRITE);
-  EXPECT_EQ(port->SetPortSpeed(19200), LINK_E_PORT);
+  EXPECT_EQ(port->ReadByte(byte, 0), PortStatus::Gone);
+  EXPECT_EQ(port->WriteBlock(&byte, 1), PortStatus::Gone);
+  EXPECT_EQ(port->SetPortSpeed(19200), PortStatus::SpeedRefused);
+  EXPECT_FALSE(port->GetModemLines().known);
   port->PurgeInput();
   port->ClosePort();
   port->ClosePort();
