@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -97,8 +98,11 @@ TEST_F(PtyPort, OpenSetsRaw8N1At9600WhateverTheLineHadBefore) {
 
   // A pseudo-terminal has no modem lines; where the driver reports them, DTR and RTS are off.
   int lines = 0;
-  if (ioctl(slave, TIOCMGET, &lines) == 0) {
+  const ModemLines reported = port->GetModemLines();
+  EXPECT_EQ(reported.known, ioctl(slave, TIOCMGET, &lines) == 0);
+  if (reported.known) {
     EXPECT_EQ(lines & (TIOCM_DTR | TIOCM_RTS), 0);
+    EXPECT_FALSE(reported.dtr || reported.rts);
   }
 
   // Bytes pass unchanged both ways: no CR/LF translation, no 7-bit stripping.
@@ -113,6 +117,56 @@ TEST_F(PtyPort, OpenSetsRaw8N1At9600WhateverTheLineHadBefore) {
   const uint8_t out[3] = {'\n', 0x80, 0x10};
   ASSERT_EQ(port->WriteBlock(out, 3), PortStatus::Ok);
   EXPECT_EQ(MasterRead(3), std::string("\n\x80\x10", 3));
+}
+
+TEST_F(PtyPort, CloseLeavesTheLineAsTheOpenFoundIt) {
+  termios before{};
+  ASSERT_EQ(tcgetattr(slave, &before), 0);
+  before.c_cflag = (before.c_cflag & ~CSIZE) | CS7 | PARENB | HUPCL;
+  before.c_lflag |= ICANON | ECHO;
+  before.c_cc[VMIN] = 1;
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &before), 0);
+  for (uint32_t speed : {19200u, 31250u}) {  // a table speed and one outside the table
+    ASSERT_TRUE(detail::SetCustomLineSpeed(slave, speed));
+    ASSERT_TRUE(tcgetattr(slave, &before) == 0);
+    ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
+    ASSERT_EQ(port->SetPortSpeed(250000), PortStatus::Ok);
+    port->ClosePort();
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(after.c_cflag, before.c_cflag) << speed;
+    EXPECT_EQ(after.c_iflag, before.c_iflag) << speed;
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << speed;
+    EXPECT_EQ(after.c_oflag, before.c_oflag) << speed;
+    EXPECT_EQ(after.c_cc[VMIN], 1) << speed;
+    uint32_t line = 0;
+    ASSERT_TRUE(detail::GetLineSpeed(slave, line));
+    EXPECT_EQ(line, speed);
+  }
+}
+
+TEST_F(PtyPort, HoldersAreFoundWithoutOpeningAndAPseudoTerminalIsExempt) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    dup2(fd, STDIN_FILENO);
+    execl("/bin/sleep", "sleep", "10", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::vector<PortHolder> holders;
+  for (int i = 0; i < 200 && holders.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (const PortHolder& holder : FindPortHolders(path)) {
+      if (holder.pid == child && holder.command == "sleep") holders.push_back(holder);
+    }
+  }
+  EXPECT_EQ(holders.size(), 1u);
+  for (const PortHolder& holder : FindPortHolders(path)) EXPECT_NE(holder.pid, getpid());
+  EXPECT_TRUE(IsPseudoTerminal(path));
+  EXPECT_FALSE(IsPseudoTerminal("/dev/null"));
+  EXPECT_EQ(port->OpenPort(path), PortStatus::Ok);  // the other end's holders do not count
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
 }
 
 TEST_F(PtyPort, ReadTimeOutNeverEndsEarly) {
@@ -209,6 +263,7 @@ TEST_F(PtyPort, SecondOpenInThisProcessIsRefusedUntilClose) {
   ASSERT_EQ(port->OpenPort(path), PortStatus::Ok);
   auto second = MakePosixSerialPort();
   EXPECT_EQ(second->OpenPort(path), PortStatus::OpenFailed);
+  EXPECT_EQ(second->LastOpenFailure().fault, OpenFault::Busy);
   uint8_t byte = 0x55;
   EXPECT_EQ(port->WriteBlock(&byte, 1), PortStatus::Ok);  // the refused open left the first alone
   port->ClosePort();

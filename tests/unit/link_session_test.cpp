@@ -112,6 +112,42 @@ TEST_F(LinkSession, NoProbeTriesSixSpeedsAndLeavesThePortClosed) {
   EXPECT_EQ(clock.slept, 6 * 301u);
 }
 
+TEST_F(LinkSession, SpeedChangesWaitForWrittenBytesToLeaveWithinTheWriteTimeOut) {
+  // A UART that takes 30 ms a byte (a slow adapter, within the write time-out): a silent probe's
+  // LINK_SYNC is still going out when its reply time-out ends, and would finish at the next
+  // speed.
+  port->transmitMsPerByte = 30;
+  probe->speed = 0;
+  EXPECT_EQ(link->OpenLink("fake", 19200), SESSION_E_NO_REPLY);
+  EXPECT_EQ(port->speedRequests.size(), 7u);
+  EXPECT_EQ(port->speedChangesWhileSending, 0);
+
+  // One that never gets its bytes out: each change waits the write time-out, then goes ahead.
+  port->transmitMsPerByte = 1000000;
+  const uint32_t start = clock.now;
+  EXPECT_EQ(link->OpenLink("fake", 19200), SESSION_E_NO_REPLY);
+  EXPECT_EQ(port->speedChangesWhileSending, 5);  // all but the two before the first write
+  EXPECT_LT(clock.now - start, 7 * 1000u);
+}
+
+TEST_F(LinkSession, DeviceThatIsGoneAnswersNoAttemptAndNoLaterRequest) {
+  OpenAt(115200);
+  probe->loader = [](const Bytes&) { return std::optional<Bytes>(); };
+  port->hungUp = true;
+  const uint8_t request[1] = {100};
+  uint8_t reply[16];
+  EXPECT_EQ(link->Transact(request, 1, reply, sizeof reply, 0), SESSION_E_NO_REPLY);
+  EXPECT_TRUE(link->DeviceGone());
+  EXPECT_EQ(port->writes.size(), 1u);  // one attempt, not three
+  EXPECT_EQ(link->Transact(request, 1, reply, sizeof reply, 0), SESSION_E_NO_REPLY);
+  EXPECT_EQ(port->writes.size(), 1u);
+
+  port->hungUp = false;  // a new adapter: the next open starts afresh
+  link->CloseLink();
+  EXPECT_EQ(link->OpenLink("fake", 115200), RESULT_OK);
+  EXPECT_FALSE(link->DeviceGone());
+}
+
 TEST_F(LinkSession, FailedSpeedChangeOrWakeUpCountsAsNoAnswer) {
   port->refusedSpeeds = {19200};
   probe->speed = 38400;
