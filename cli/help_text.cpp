@@ -39,8 +39,9 @@ const HelpPage kPages[] = {
      "Connects as the Connect button does (speed search, the change to the speed asked for, "
      "the loader entry, and another attempt while the probe answers from its running "
      "firmware), then sends the identify command --count times and reports the speed reached "
-     "and the round-trip times (least, mean, most). Together with --trace it shows why a probe "
-     "does not answer.",
+     "and the round-trip times (least, mean, most), and the DTR and RTS lines as the driver "
+     "reports them (both off; \"not available\" on a pseudo-terminal). Together with --trace it "
+     "shows why a probe does not answer.",
      "vantalink-cli link-check --port COM1 --speed 115200\n"
      "vantalink-cli link-check --port /dev/ttyUSB0 --count 50 --trace"},
     {"info", "show a probe's versions, serial number and MAC address",

@@ -55,6 +55,7 @@ fi
 # link-check at 115200 with --trace: frames with time stamps, headers and command names.
 expect 0 link-check --port COM1 --speed 115200 --count 3 --trace --stay-in-loader
 contains "$out" "COM1: link at 115200 bit/s (asked 115200); 3 of 3 transactions answered" "link-check"
+contains "$out" "COM1: modem lines: not available" "link-check on a pseudo-terminal"
 grep -qE '^\[ *[0-9]+\.[0-9]{3}\] COM1 -> seq 0 ch 0 len 1  LINK_SYNC' <<<"$err" ||
   fail "trace of LINK_SYNC: $err"
 contains "$err" "LINK_SET_SPEED 115200" "trace"
