@@ -82,7 +82,7 @@ update_check() {
 
 probe_options=(--firmware-version 3 --logic-version 2 --serial 12345678)
 
-for driver in 16550 ftdi; do
+for driver in ${VM_TEST_DRIVERS:-16550 ftdi}; do
   boot_start=$SECONDS
   start_sim paced --pace "${probe_options[@]}" --flash "$work/paced.flash"
   boot "$driver" "$paced"
