@@ -107,6 +107,50 @@ for driver in ${VM_TEST_DRIVERS:-16550 ftdi}; do
   update_check "$driver" "update --fast --verify at 9600, unpaced; flash equals the image" \
     9600 unpaced
 
+  if [ "$driver" = 16550 ]; then
+    start_sim line "${probe_options[@]}"
+    attach_sim line
+
+    # The line is left as it was found: every setting, the speed included.
+    start=$SECONDS
+    guest 'stty -F $PORT 4800 && stty -F $PORT -g' 30
+    before=$out
+    guest 'vantalink-cli info --port $PORT --speed 115200' 60
+    why=
+    [ "$status" = 0 ] || why="info exited $status: $(tail -n 3 <<<"$out")"
+    guest 'stty -F $PORT -g; stty -F $PORT speed' 30
+    [ -n "$why" ] || [ "$(head -n 1 <<<"$out")" = "$before" ] ||
+      why="line settings changed: speed $(tail -n 1 <<<"$out") after the run, 4800 before"
+    report "$driver" "line settings after a 115200 run as before it" "$start" "$why"
+
+    # Another program holds the device: refused, and the holder named.
+    start=$SECONDS
+    guest 'sleep 1000 <$PORT >/dev/null 2>&1 & echo $!' 30
+    holder=$out
+    guest 'vantalink-cli info --port $PORT --speed 115200' 60
+    why=
+    if [ "$status" != 3 ]; then
+      why="exit status $status, expected 3: $(tail -n 3 <<<"$out")"
+    elif ! grep -qF "sleep (pid $holder)" <<<"$out"; then
+      why="the holder sleep (pid $holder) is not named: $(tail -n 3 <<<"$out")"
+    fi
+    guest "kill $holder; vantalink-cli info --port \$PORT --speed 115200" 60
+    [ -n "$why" ] || [ "$status" = 0 ] ||
+      why="after the holder ended: exit status $status: $(tail -n 3 <<<"$out")"
+    report "$driver" "a device held by sleep: refused naming it, free after it ends" "$start" "$why"
+
+    # DTR and RTS off after the open, as the driver reports them (TIOCMGET).
+    start=$SECONDS
+    guest 'vantalink-cli link-check --port $PORT --speed 115200' 60
+    why=
+    if [ "$status" != 0 ]; then
+      why="exit status $status: $(tail -n 3 <<<"$out")"
+    elif ! grep -qF "$guest_port: modem lines: DTR off, RTS off" <<<"$out"; then
+      why="modem lines not both off: $(tail -n 2 <<<"$out")"
+    fi
+    report "$driver" "link-check: DTR and RTS off after the open" "$start" "$why"
+  fi
+
   if [ "$driver" = ftdi ]; then
     # The adapter pulled out in the middle of the firmware: the command fails at once with the
     # communication status, and a new adapter updates the same probe (its firmware unmarked,
@@ -114,7 +158,10 @@ for driver in ${VM_TEST_DRIVERS:-16550 ftdi}; do
     start_sim pulled --pace "${probe_options[@]}" --flash "$work/pulled.flash"
     attach_sim pulled
     start=$SECONDS
-    guest_send 'vantalink-cli update --fast --verify --port $PORT --speed 115200 --image-dir /images'
+    # Progress and message on standard error first, then the JSON behind a marker line.
+    # (The agent takes one line a command.)
+    update='vantalink-cli update --json --fast --verify --port $PORT --speed 115200'
+    guest_send "$update --image-dir /images >/tmp/json; s=\$?; echo @@JSON; cat /tmp/json; exit \$s"
     why=
     if ! wait_console 'Programming Flash' "$guest_from" 120; then
       guest_wait 1
@@ -130,6 +177,12 @@ for driver in ${VM_TEST_DRIVERS:-16550 ftdi}; do
         why="exit status $status, expected 4: $(tail -n 5 <<<"$out")"
       elif [ "$took" -gt "${VM_TEST_UNPLUG_MS:-2000}" ]; then
         why="took $took ms after the adapter was pulled out"
+      else
+        gone="the serial device $guest_port disappeared (unplugged?)"
+        sed '/^@@JSON$/,$d' <<<"$out" | grep -qF "$gone" ||
+          why="the message does not say '$gone': $(sed '/^@@JSON$/,$d' <<<"$out" | tail -n 2)"
+        [ -n "$why" ] || sed '1,/^@@JSON$/d' <<<"$out" | grep -qF "$gone" ||
+          why="the JSON does not say '$gone': $(sed '1,/^@@JSON$/d' <<<"$out" | grep -A5 '"error"')"
       fi
     fi
     report "$driver" "adapter pulled out mid-update: exit 4 at once (${took:-?} ms)" "$start" "$why"
