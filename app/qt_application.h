@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <functional>
 
-#include "app/settings.h"
+#include "dialog/settings.h"
 
 namespace vanta {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_controller.h"
 #include "app/qt_dialog_units.h"
+#include "dialog/dialog_controller.h"
 #include "update/dialog_view.h"
 
 class QComboBox;

@@ -2,7 +2,7 @@
 // The settings store on QSettings: an INI file per user, ~/.config/Norvane/vantaLink.conf.
 #include <string>
 
-#include "app/settings.h"
+#include "dialog/settings.h"
 
 namespace vanta {
 

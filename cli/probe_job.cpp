@@ -7,9 +7,9 @@
 #include <memory>
 #include <set>
 
-#include "app/dialog_controller.h"
 #include "cli/link_trace.h"
 #include "cli/port_hint.h"
+#include "dialog/dialog_controller.h"
 #include "platform/files.h"
 #include "platform/serial_port.h"
 #include "setup/dotted_quad.h"

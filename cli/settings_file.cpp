@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/settings.h"
+#include "dialog/settings.h"
 
 namespace vanta::cli {
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/settings.h"
+#include "dialog/settings.h"
 
 namespace vanta::cli {
 

@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/dialog_controller.h"
 #include "cli/cli_app.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
@@ -24,6 +23,7 @@
 #include "cli/port_hint.h"
 #include "cli/probe_job.h"
 #include "cli/settings_file.h"
+#include "dialog/dialog_controller.h"
 #include "link/loader.h"
 #include "platform/ports.h"
 #include "sim/virtual_probe.h"

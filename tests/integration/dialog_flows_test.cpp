@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_controller.h"
+#include "dialog/dialog_controller.h"
 #include "link/loader.h"
 #include "platform/ports.h"
 #include "sim/virtual_probe.h"

@@ -1,5 +1,5 @@
 // The dialog's flows over a scripted port: opening, leaving, and the paths that need no probe.
-#include "app/dialog_controller.h"
+#include "dialog/dialog_controller.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,5 +1,5 @@
 // The seven persisted settings: keys, order, types and defaults, over an in-memory store.
-#include "app/settings.h"
+#include "dialog/settings.h"
 
 #include <gtest/gtest.h>
 

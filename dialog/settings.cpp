@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "dialog/settings.h"
 
 #include "platform/files.h"
 

@@ -1,4 +1,4 @@
-#include "app/dialog_controller.h"
+#include "dialog/dialog_controller.h"
 
 #include <utility>
 
