@@ -56,7 +56,9 @@ const HelpPage kPages[] = {
     {"read-memory", "hex dump of probe memory",
      "vantalink-cli read-memory ADDR COUNT [GLOBAL OPTIONS]",
      "Connects and reads COUNT bytes (1 to 1048576) from ADDR in pieces of at most 1024 bytes, "
-     "and prints them as a hex dump. ADDR and COUNT are decimal or hexadecimal with 0x. --json "
+     "and prints them as a hex dump. On a noisy line the pieces shrink (down to 16 bytes) and a "
+     "lost piece is asked for again, up to 8 times before the read fails naming its address. ADDR "
+     "and COUNT are decimal or hexadecimal with 0x. --json "
      "gives the bytes as one hex string.",
      "# the setup block\n"
      "vantalink-cli read-memory 0x01008000 104 --port COM1\n"

@@ -53,6 +53,7 @@ nlohmann::json ErrorJson(const ProbeResult& r) {
       {"name", ResultName(r.outcome.code)},
       {"message", r.outcome.passed || r.deviceGone ? r.error : OutcomeSentence(r.outcome)}};
   if (!r.detail.empty()) error["detail"] = r.detail;
+  if (r.outcome.hasAddress) error["address"] = r.outcome.address;
   if (!r.portReason.is_null()) error["reason"] = r.portReason;
   return error;
 }

@@ -15,14 +15,13 @@
 #include "setup/dotted_quad.h"
 #include "setup/setup_block.h"
 #include "setup/stored_setup.h"
+#include "update/bulk_transfer.h"
 #include "update/firmware.h"
 
 namespace vanta::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr uint32_t kReadPiece = 1024;  // the most bytes one LDR_READ_MEMORY asks for here
 
 // The controller opens "\\.\COMn" by Port list index; the command line names any device. This
 // port opens its own device whatever name the link asks for, and passes everything else on.
@@ -210,26 +209,24 @@ class Job {
   }
 
   void ReadMemoryPieces(ProbeLink& link) {
-    uint32_t done = 0;
     result_.details["address"] = Hex32(settings_.address);
     result_.details["count"] = settings_.count;
-    result_.memory.reserve(settings_.count);
-    uint8_t piece[kReadPiece];
-    while (done < settings_.count) {
-      uint16_t count =
-          static_cast<uint16_t>(std::min<uint32_t>(kReadPiece, settings_.count - done));
-      uint32_t address = settings_.address + done;
-      ResultCode code = ReadMemory(link, address, count, piece);
-      if (code != RESULT_OK) {
-        Fail(result_, FlowOutcome::Failed(FlowStage::MemoryRead, code),
-             "reading " + std::to_string(count) + " bytes at " + Hex32(address) + " failed");
-        view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
-        return;
-      }
-      result_.memory.insert(result_.memory.end(), piece, piece + count);
-      done += count;
-      view_.SetStatus("Reading memory ... ( " +
-                      std::to_string(uint64_t{done} * 100 / settings_.count) + "% )");
+    result_.memory.assign(settings_.count, 0);
+    TransferFailure failure;
+    const ResultCode code = ReadFlashAdaptive(
+        link, settings_.address, settings_.count, result_.memory.data(),
+        [this](uint32_t done) {
+          view_.SetStatus("Reading memory ... ( " +
+                          std::to_string(uint64_t{done} * 100 / settings_.count) + "% )");
+        },
+        &failure);
+    if (code != RESULT_OK) {
+      // What was read before the piece that failed is still shown.
+      result_.memory.resize(failure.address - settings_.address);
+      Fail(result_, FlowOutcome::FailedAt(FlowStage::MemoryRead, code, failure.address),
+           "reading " + Hex32(failure.address) + " failed");
+      view_.ShowMessage(result_.error, "", MessageIcon::Exclamation, MessageButtons::Ok);
+      return;
     }
     view_.SetStatus("Reading memory passed!");
   }
@@ -248,11 +245,15 @@ class Job {
     result_.updateAvailable = view_.ButtonEnabled(FlowButton::Update);
   }
 
-  // Where a firmware run failed on its file or its read-back: the line or the address.
+  // Where a firmware run failed on its file or its transfers: the line or the address.
   std::string FirmwareDetail(const FlowOutcome& outcome, ImageVersion version) {
     if (outcome.stage == FlowStage::FirmwareVerify && outcome.code == LDR_E_VERIFY &&
         firstDifference_ != kNoDifference) {
       return "Read back differs at " + Hex32(firstDifference_);
+    }
+    if (outcome.hasAddress) {
+      return (outcome.stage == FlowStage::FirmwareWrite ? "could not write " : "could not read ") +
+             Hex32(outcome.address);
     }
     if (outcome.stage != FlowStage::FirmwareFile) return "";
     std::string path = FindImagePath(kFirmwareBase, version, settings_.imageDirs);

@@ -13,6 +13,9 @@ constexpr uint8_t kSetSpeedCode = 0x03;
 constexpr uint32_t kControlTimeoutMs = 200;  // per byte of a link-control reply
 constexpr uint32_t kSettleMs = 300;          // lets the probe's UART follow a speed change
 constexpr int kAttempts = 3;
+// What a sized reply wait allows beyond the line time: the time the host takes to hand the bytes
+// over and to wake the reader (USB adapters poll every millisecond, a loaded host schedules late).
+constexpr uint32_t kLineMarginMs = 20;
 
 }  // namespace
 
@@ -128,6 +131,33 @@ ResultCode ProbeLink::NegotiateSpeed(uint32_t requestedSpeed) {
 
 int32_t ProbeLink::Transact(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
                             uint32_t extraTimeoutMs) {
+  // The request and a largest reply at 10 bits per byte, plus the command's own time.
+  return Exchange(request, count, dest, capacity, kAttempts, [this, count, extraTimeoutMs] {
+    const uint32_t speed = port_->Speed() != 0 ? port_->Speed() : kSpeedTable[0];
+    return static_cast<uint32_t>((count + 1502) * 10000 / speed) + extraTimeoutMs + 200;
+  });
+}
+
+int32_t ProbeLink::TransactOnce(const uint8_t* request, size_t count, uint8_t* dest,
+                                size_t capacity, size_t replyBytes, uint32_t busyMs) {
+  return Exchange(request, count, dest, capacity, 1, [this, count, replyBytes, busyMs] {
+    // The request as framed (header, doubled DLEs, start, end and check), and the reply framed
+    // with a little room for doubled DLEs in its data.
+    size_t requestBytes = count + 2 + 5;
+    for (size_t i = 0; i < count + 2; ++i) requestBytes += request_[i] == kDle ? 1 : 0;
+    const size_t replyFrame = replyBytes + 2 + 5 + replyBytes / 64;
+    return LineTimeMs(requestBytes + replyFrame) + busyMs + kLineMarginMs;
+  });
+}
+
+uint32_t ProbeLink::LineTimeMs(size_t bytes) const {
+  const uint32_t speed = port_->Speed() != 0 ? port_->Speed() : kSpeedTable[0];
+  return static_cast<uint32_t>((uint64_t{bytes} * 10000 + speed - 1) / speed);
+}
+
+template <typename Timeout>
+int32_t ProbeLink::Exchange(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
+                            int attempts, Timeout timeoutMs) {
   if (!open_) return SESSION_E_CLOSED;
   if (count > kMaxRequest) return SESSION_E_TOO_LONG;
 
@@ -137,18 +167,14 @@ int32_t ProbeLink::Transact(const uint8_t* request, size_t count, uint8_t* dest,
   if (count > 0) std::memcpy(request_ + 2, request, count);
 
   // A device that went away answers no attempt.
-  for (int attempt = 0; attempt < kAttempts && !deviceGone_; ++attempt) {
+  for (int attempt = 0; attempt < attempts && !deviceGone_; ++attempt) {
     port_->PurgeInput();
     if (observer_ != nullptr) observer_->InputPurged();
     lastWriteBytes_ = 2 * (count + 2) + 5;
     if (Noted(SendFrame(*port_, request_, count + 2)) != RESULT_OK) continue;
     if (observer_ != nullptr) observer_->FrameSent(request_, count + 2);
 
-    // The request and a largest reply at 10 bits per byte, plus the command's own time.
-    const uint32_t speed = port_->Speed() != 0 ? port_->Speed() : kSpeedTable[0];
-    const uint32_t timeoutMs =
-        static_cast<uint32_t>((count + 1502) * 10000 / speed) + extraTimeoutMs + 200;
-    const int32_t received = Noted(ReceiveFrame(*port_, reply_, kMaxPayload, timeoutMs, clock_));
+    const int32_t received = Noted(ReceiveFrame(*port_, reply_, kMaxPayload, timeoutMs(), clock_));
     if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
     if (received <= 0) continue;
 

@@ -58,6 +58,16 @@ class ProbeLink {
   int32_t Transact(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
                    uint32_t extraTimeoutMs);
 
+  // One attempt of a bulk transfer, which sends a lost piece again itself. The reply wait is the
+  // line time of this request and of a reply of replyBytes (framing included), plus busyMs for
+  // the probe's own work and a margin for the line: a lost piece costs about its own time, not
+  // that of the largest frame. Same results as Transact.
+  int32_t TransactOnce(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
+                       size_t replyBytes, uint32_t busyMs);
+
+  // Milliseconds that bytes take on the line at the current speed, 10 bits a byte, rounded up.
+  uint32_t LineTimeMs(size_t bytes) const;
+
   // Closes the port if the link is open; harmless at any time.
   void CloseLink();
 
@@ -92,6 +102,10 @@ class ProbeLink {
   ResultCode Wake();
   // Notes a lost device from a result of the codec or the port.
   int32_t Noted(int32_t result);
+  // Builds the header and sends up to attempts times; timeoutMs gives each attempt's reply wait.
+  template <typename Timeout>
+  int32_t Exchange(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
+                   int attempts, Timeout timeoutMs);
 
   std::unique_ptr<SerialPort> port_;
   Clock& clock_;

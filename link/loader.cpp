@@ -11,9 +11,9 @@ namespace {
 // The commands with the extra reply time-out of each: how long the probe's loader may work on it.
 constexpr LoaderCommandInfo kCommands[] = {
     {LDR_IDENTIFY, "LDR_IDENTIFY", 1000},
-    {LDR_READ_MEMORY, "LDR_READ_MEMORY", 10},
+    {LDR_READ_MEMORY, "LDR_READ_MEMORY", kReadMemoryExtraMs},
     {LDR_ERASE_SECTOR, "LDR_ERASE_SECTOR", 10000},
-    {LDR_PROGRAM, "LDR_PROGRAM", 1000},
+    {LDR_PROGRAM, "LDR_PROGRAM", kProgramExtraMs},
     {LDR_LOGIC_ACCESS, "LDR_LOGIC_ACCESS", 100},
     {LDR_LOGIC_DEVICE_TYPE, "LDR_LOGIC_DEVICE_TYPE", 100},
     {LDR_LOGIC_READ_ROW, "LDR_LOGIC_READ_ROW", 100},
@@ -107,16 +107,56 @@ ResultCode ReadIdentity(ProbeLink& link, DeviceIdentity& identity) {
   return DecodeIdentityReply(link.ReplyBuffer(), result, identity);
 }
 
-ResultCode ReadMemory(ProbeLink& link, uint32_t address, uint16_t count, uint8_t* dest) {
-  uint8_t* at = PutU8(link.RequestBuffer(), LDR_READ_MEMORY);
-  at = PutU32(at, address);
-  at = PutU16(at, count);
-  const int32_t result = Exchange(link, at);
+namespace {
+
+// The request of LDR_READ_MEMORY; returns its end.
+uint8_t* ReadMemoryRequest(ProbeLink& link, uint32_t address, uint16_t count) {
+  return PutU16(PutU32(PutU8(link.RequestBuffer(), LDR_READ_MEMORY), address), count);
+}
+
+ResultCode ReadMemoryReply(ProbeLink& link, int32_t result, uint16_t count, uint8_t* dest) {
   if (result < 0) return result;
   const uint8_t* reply = link.ReplyBuffer();
   if (result != count + 7 || reply[0] != LDR_READ_MEMORY) return LDR_E_BAD_REPLY;
   if (count > 0) std::memcpy(dest, reply + 7, count);
   return RESULT_OK;
+}
+
+// The request of LDR_PROGRAM; nullptr for one the transaction would refuse anyway, which must
+// not be copied into the 1500-byte request buffer first.
+uint8_t* ProgramRequest(ProbeLink& link, uint32_t address, uint16_t count, const uint8_t* data) {
+  if (7u + count > kMaxRequest) return nullptr;
+  uint8_t* at = PutU16(PutU32(PutU8(link.RequestBuffer(), LDR_PROGRAM), address), count);
+  if (count > 0) std::memcpy(at, data, count);
+  return at + count;
+}
+
+ResultCode ProgramReply(ProbeLink& link, int32_t result, uint32_t& replyValue) {
+  if (result < 0) return result;
+  const uint8_t* reply = link.ReplyBuffer();
+  if (result != 6 || reply[0] != LDR_PROGRAM) return LDR_E_BAD_REPLY;
+  GetU32(reply + 2, replyValue);
+  return reply[1] != 0 ? LDR_E_PROGRAM : RESULT_OK;
+}
+
+// One attempt with a reply wait sized from the reply expected.
+int32_t ExchangeOnce(ProbeLink& link, const uint8_t* end, size_t replyBytes, uint32_t busyMs) {
+  uint8_t* request = link.RequestBuffer();
+  return link.TransactOnce(request, static_cast<size_t>(end - request), link.ReplyBuffer(),
+                           kMaxPayload, replyBytes, busyMs);
+}
+
+}  // namespace
+
+ResultCode ReadMemory(ProbeLink& link, uint32_t address, uint16_t count, uint8_t* dest) {
+  const uint8_t* end = ReadMemoryRequest(link, address, count);
+  return ReadMemoryReply(link, Exchange(link, end), count, dest);
+}
+
+ResultCode ReadMemoryPiece(ProbeLink& link, uint32_t address, uint16_t count, uint8_t* dest,
+                           uint32_t busyMs) {
+  const uint8_t* end = ReadMemoryRequest(link, address, count);
+  return ReadMemoryReply(link, ExchangeOnce(link, end, count + 7u, busyMs), count, dest);
 }
 
 ResultCode EraseSector(ProbeLink& link, uint32_t address) {
@@ -131,20 +171,17 @@ ResultCode EraseSector(ProbeLink& link, uint32_t address) {
 
 ResultCode ProgramMemory(ProbeLink& link, uint32_t address, uint16_t count, const uint8_t* data,
                          uint32_t& replyValue) {
-  // The request buffer holds 1500 bytes; a request the transaction would refuse anyway must not
-  // be copied into it first.
-  if (7u + count > kMaxRequest) return SESSION_E_TOO_LONG;
-  uint8_t* at = PutU8(link.RequestBuffer(), LDR_PROGRAM);
-  at = PutU32(at, address);
-  at = PutU16(at, count);
-  if (count > 0) std::memcpy(at, data, count);
-  at += count;
-  const int32_t result = Exchange(link, at);
-  if (result < 0) return result;
-  const uint8_t* reply = link.ReplyBuffer();
-  if (result != 6 || reply[0] != LDR_PROGRAM) return LDR_E_BAD_REPLY;
-  GetU32(reply + 2, replyValue);
-  return reply[1] != 0 ? LDR_E_PROGRAM : RESULT_OK;
+  const uint8_t* end = ProgramRequest(link, address, count, data);
+  if (end == nullptr) return SESSION_E_TOO_LONG;
+  return ProgramReply(link, Exchange(link, end), replyValue);
+}
+
+ResultCode ProgramMemoryPiece(ProbeLink& link, uint32_t address, uint16_t count,
+                              const uint8_t* data, uint32_t busyMs) {
+  const uint8_t* end = ProgramRequest(link, address, count, data);
+  if (end == nullptr) return SESSION_E_TOO_LONG;
+  uint32_t replyValue = 0;
+  return ProgramReply(link, ExchangeOnce(link, end, 6, busyMs), replyValue);
 }
 
 ResultCode EnterLogicAccess(ProbeLink& link) {

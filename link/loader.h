@@ -85,6 +85,19 @@ ResultCode EraseSector(ProbeLink& link, uint32_t address);
 // replyValue receives the reply's bytes 2..5 also when the result is LDR_E_PROGRAM.
 ResultCode ProgramMemory(ProbeLink& link, uint32_t address, uint16_t count, const uint8_t* data,
                          uint32_t& replyValue);
+
+// The extra reply time-outs of the two bulk commands: how long the loader may work on them.
+inline constexpr uint32_t kReadMemoryExtraMs = 10;
+inline constexpr uint32_t kProgramExtraMs = 1000;
+
+// ReadMemory and ProgramMemory as one piece of a bulk transfer: a single attempt whose reply wait
+// is sized from this command's reply plus busyMs (ProbeLink::TransactOnce); the caller repeats a
+// lost piece. Same checks and results.
+ResultCode ReadMemoryPiece(ProbeLink& link, uint32_t address, uint16_t count, uint8_t* dest,
+                           uint32_t busyMs);
+ResultCode ProgramMemoryPiece(ProbeLink& link, uint32_t address, uint16_t count,
+                              const uint8_t* data, uint32_t busyMs);
+
 ResultCode EnterLogicAccess(ProbeLink& link);
 ResultCode LeaveLogicAccess(ProbeLink& link);
 // A reply of fewer than 2 bytes is LDR_E_BAD_REPLY.

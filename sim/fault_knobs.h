@@ -11,6 +11,7 @@ struct FaultKnobs {
   std::atomic<double> corruptRate{0};         // byte changes value
   std::atomic<double> insertRate{0};          // a random byte appears before it
   std::atomic<uint32_t> noiseBeforeFrame{0};  // random non-DLE bytes before each reply frame
+  std::atomic<double> requestCorruptRate{0};  // a byte the probe receives changes value
 
   // Replies.
   std::atomic<int32_t> silentForRequests{0};   // next N request frames (link control too): no reply
@@ -21,6 +22,11 @@ struct FaultKnobs {
   std::atomic<int32_t> wrongLengthDelta{1};     // ... longer by this many bytes (negative: shorter)
   std::atomic<int32_t> wrongEchoCommand{-1};    // this command code's reply gets a wrong echo
   std::atomic<int32_t> wrongHeaderLengthOnce{0};  // next N loader replies: header length + 1
+  // The next silentAtAddressCount requests of silentAtAddressCommand (LDR_READ_MEMORY or
+  // LDR_PROGRAM) whose bytes cover this address get no reply (a write is still carried out).
+  std::atomic<int64_t> silentAtAddress{-1};
+  std::atomic<int32_t> silentAtAddressCount{0};
+  std::atomic<int32_t> silentAtAddressCommand{101};
 
   // Loader status failures.
   std::atomic<int64_t> failEraseSector{-1};         // erase of this sector address reports status 1

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "link/loader.h"
+#include "link/packing.h"
 #include "sim/virtual_probe_p.h"
 
 namespace vanta::sim {
@@ -31,10 +32,22 @@ const char* CommandName(uint8_t code) {
 
 }  // namespace
 
+bool VirtualProbe::Impl::CoversSilentAddress(const std::vector<uint8_t>& payload) {
+  const int64_t silentAt = faults.silentAtAddress.load();
+  if (silentAt < 0 || payload.size() < 9) return false;
+  if (payload[2] != faults.silentAtAddressCommand.load()) return false;
+  uint32_t address = 0;
+  uint16_t count = 0;
+  GetU16(GetU32(payload.data() + 3, address), count);
+  if (silentAt < address || silentAt >= int64_t{address} + count) return false;
+  return TakeOne(faults.silentAtAddressCount);
+}
+
 void VirtualProbe::Impl::HandleLoaderRequest(const std::vector<uint8_t>& payload, bool quiet,
                                              Nanos now) {
   const uint8_t sequence = payload[0] >> 6;
   const bool repeat = haveLast && payload == lastRequest;
+  if (CoversSilentAddress(payload)) quiet = true;
   LoaderReply reply;
   {
     std::lock_guard lock(mutex);

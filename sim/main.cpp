@@ -49,7 +49,7 @@ struct Settings {
   uint32_t seed = 1;
   bool verbose = false;
 
-  double dropRate = 0, corruptRate = 0, insertRate = 0;
+  double dropRate = 0, corruptRate = 0, insertRate = 0, requestCorruptRate = 0;
   uint32_t noise = 0;
   int32_t silentFor = 0, silentFrom = -1, hangUpAfter = -1;
   bool silent = false;
@@ -128,6 +128,10 @@ int main(int argc, char** argv) {
   app.add_option("--insert-rate", s.insertRate, "Insert random bytes at this rate (0..1)")
       ->group(faults)
       ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--request-corrupt-rate", s.requestCorruptRate,
+                 "Change received bytes at this rate (0..1)")
+      ->group(faults)
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("--noise", s.noise, "Random bytes before each reply frame")->group(faults);
   app.add_option("--silent-for", s.silentFor, "Answer none of the next N requests")->group(faults);
   app.add_option("--silent-from", s.silentFrom,
@@ -198,6 +202,7 @@ int main(int argc, char** argv) {
   k.dropRate = s.dropRate;
   k.corruptRate = s.corruptRate;
   k.insertRate = s.insertRate;
+  k.requestCorruptRate = s.requestCorruptRate;
   k.noiseBeforeFrame = s.noise;
   k.silentForRequests = s.silentFor;
   k.silentFromCommand = s.silentFrom;

@@ -69,6 +69,8 @@ void VirtualProbe::Impl::ReadLine(Nanos now) {
       }
       if (dropped) continue;
     }
+    const double corrupt = faults.requestCorruptRate.load();
+    if (corrupt > 0 && Chance() < corrupt) value ^= static_cast<uint8_t>(1 + rng() % 255);
     const Nanos readyAt = std::max(now, inLineFreeAt) + byteTime;
     inLineFreeAt = readyAt;
     inQueue.push_back({value, readyAt});

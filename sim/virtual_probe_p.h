@@ -116,6 +116,8 @@ struct VirtualProbe::Impl {
   void SendFrame(const std::vector<uint8_t>& payload, Nanos notBefore);
   void QueueAction(OutAction action, uint32_t speed, Nanos notBefore);
   void ForgetLastRequest() { haveLast = false; }
+  // A memory read or write over faults.silentAtAddress while its count lasts (and takes one).
+  bool CoversSilentAddress(const std::vector<uint8_t>& payload);
   template <typename... Args>
   void Trace(const char* format, Args... args) {
     if (!traceSink) return;

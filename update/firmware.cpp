@@ -6,6 +6,7 @@
 
 #include "link/loader.h"
 #include "platform/files.h"
+#include "update/bulk_transfer.h"
 #include "update/srecord.h"
 
 namespace vanta {
@@ -14,7 +15,6 @@ namespace {
 
 constexpr size_t kLineBuffer = 256;       // one read takes at most 255 characters
 constexpr size_t kMaxMergedWrite = 1024;  // data bytes in one merged LDR_PROGRAM
-constexpr size_t kMaxReadBack = 1024;     // bytes in one LDR_READ_MEMORY of the verification
 constexpr uint32_t kFirmwareSectors[3] = {0x01040000, 0x01080000, 0x010C0000};
 constexpr uint8_t kMarker[4] = {0xAA, 0x55, 0x55, 0xAA};
 
@@ -122,36 +122,42 @@ std::vector<ExpectedRange> ExpectedImage(const std::vector<ImageLine>& lines) {
   return ranges;
 }
 
+// Reads every expected range back in adaptive pieces and compares it. A difference is read once
+// more before it counts: the frame check is one XOR byte, and two bytes changed on the line by
+// the same value pass it.
 ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
                        const StatusSink& status, ProgressDisplay& progress,
-                       const FirmwareOptions& options) {
+                       const FirmwareOptions& options, TransferFailure& failure) {
   const std::vector<ExpectedRange> ranges = ExpectedImage(lines);
   uint32_t total = 0;
   for (const ExpectedRange& range : ranges) total += static_cast<uint32_t>(range.bytes.size());
   status(kVerifying);
-  uint32_t done = 0;
-  uint8_t buffer[kMaxReadBack];
+  BulkTransfer transfer(link);
+  uint32_t before = 0;  // bytes of the ranges already compared
+  std::vector<uint8_t> read;
+  auto fail = [&](ResultCode rc, uint32_t address) {
+    failure = {address, rc, false};
+    status(kVerifyFailed);
+    return rc;
+  };
   for (const ExpectedRange& range : ranges) {
-    for (size_t offset = 0; offset < range.bytes.size(); offset += kMaxReadBack) {
-      const size_t count = std::min(kMaxReadBack, range.bytes.size() - offset);
-      const uint32_t address = static_cast<uint32_t>(range.address + offset);
-      const ResultCode rc = ReadMemory(link, address, static_cast<uint16_t>(count), buffer);
-      if (rc != RESULT_OK) {
-        status(kVerifyFailed);
-        return rc;
-      }
-      for (size_t i = 0; i < count; ++i) {
-        if (buffer[i] != range.bytes[offset + i]) {
-          if (options.firstDifference != nullptr) {
-            *options.firstDifference = static_cast<uint32_t>(address + i);
-          }
-          status(kVerifyFailed);
-          return LDR_E_VERIFY;
-        }
-      }
-      done += static_cast<uint32_t>(count);
-      ShowPercent(kVerifyFormat, status, progress, total, done);
+    const uint32_t address = static_cast<uint32_t>(range.address);
+    const uint32_t count = static_cast<uint32_t>(range.bytes.size());
+    read.assign(count, 0);
+    const ResultCode rc = transfer.Read(address, count, read.data(), [&](uint32_t done) {
+      ShowPercent(kVerifyFormat, status, progress, total, before + done);
+    });
+    if (rc != RESULT_OK) return fail(rc, transfer.Failure().address);
+    for (uint32_t i = 0; i < count; ++i) {
+      if (read[i] == range.bytes[i]) continue;
+      const uint32_t span = std::min<uint32_t>(kSmallestReadPiece, count - i);
+      const ResultCode again = transfer.Read(address + i, span, read.data() + i);
+      if (again != RESULT_OK) return fail(again, transfer.Failure().address);
+      if (read[i] == range.bytes[i]) continue;
+      if (options.firstDifference != nullptr) *options.firstDifference = address + i;
+      return fail(LDR_E_VERIFY, address + i);
     }
+    before += count;
   }
   status(kVerifyPassed);
   return RESULT_OK;
@@ -161,7 +167,7 @@ ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
 // with the file.
 ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink& status,
                         ProgressDisplay& progress, const FirmwareOptions& options, FlowStage& stage,
-                        ParseProblem& problem) {
+                        ParseProblem& problem, TransferFailure& failure) {
   stage = FlowStage::FirmwareFile;
   std::vector<uint8_t> text;
   if (!ReadWholeFile(FindImagePath(kFirmwareBase, version, options.imageDirs), text)) {
@@ -216,7 +222,7 @@ ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink&
   }
   status(kProgramPassed);
   stage = FlowStage::FirmwareVerify;
-  if (options.verifyReadBack) return VerifyImage(link, lines, status, progress, options);
+  if (options.verifyReadBack) return VerifyImage(link, lines, status, progress, options, failure);
   return RESULT_OK;
 }
 
@@ -239,9 +245,13 @@ ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSi
                            FlowOutcome* failure) {
   FlowStage stage = FlowStage::None;
   ParseProblem problem;
-  const ResultCode rc = ProgramImage(link, version, status, progress, options, stage, problem);
+  TransferFailure transfer;
+  const ResultCode rc =
+      ProgramImage(link, version, status, progress, options, stage, problem, transfer);
   if (failure != nullptr) {
-    *failure = rc == RESULT_OK ? FlowOutcome::Passed() : FlowOutcome::Failed(stage, rc);
+    *failure = rc == RESULT_OK              ? FlowOutcome::Passed()
+               : transfer.code != RESULT_OK ? FlowOutcome::FailedAt(stage, rc, transfer.address)
+                                            : FlowOutcome::Failed(stage, rc);
     if (rc != RESULT_OK && stage == FlowStage::FirmwareFile) failure->problem = problem;
   }
   return rc;

@@ -52,7 +52,8 @@ struct FirmwareOptions {
 // all ("Firmware: Programming Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is
 // erased. Then the three firmware sectors are erased, the records written and the marker
 // AA 55 55 AA written last.
-// A failure also fills failure (when given) with the stage it stopped at and the code.
+// A failure also fills failure (when given) with the stage it stopped at and the code, and with
+// the address where the read-back or a --fast write gave up or the read-back first differs.
 ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
                            ProgressDisplay& progress, const FirmwareOptions& options = {},
                            FlowOutcome* failure = nullptr);

@@ -51,10 +51,17 @@ struct FlowOutcome {
   // logic device type, a refused entry). LDR_E_VERIFY stands for every read-back that differs.
   ResultCode code = RESULT_OK;
   ParseProblem problem;  // for the firmware and logic file stages: what is wrong and where
+  // Where a bulk transfer stopped: the address that could not be written or read after its
+  // tries, or the first one that read back different (LDR_E_VERIFY).
+  bool hasAddress = false;
+  uint32_t address = 0;
 
   static FlowOutcome Passed() { return {}; }
   static FlowOutcome Failed(FlowStage stage, ResultCode code = RESULT_OK) {
     return {false, stage, code, {}};
+  }
+  static FlowOutcome FailedAt(FlowStage stage, ResultCode code, uint32_t address) {
+    return {false, stage, code, {}, true, address};
   }
 };
 

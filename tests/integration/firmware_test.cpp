@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "link/loader.h"
 #include "sim/virtual_probe.h"
 #include "tests/support/image_gen.h"
+#include "update/bulk_transfer.h"
 
 namespace vanta {
 namespace {
@@ -29,10 +31,11 @@ class ProbeOnPty {
 
 class FirmwareOnProbe : public ::testing::Test {
  protected:
-  ResultCode Program(ProbeOnPty& target, const std::string& text, FirmwareOptions options = {}) {
+  ResultCode Program(ProbeOnPty& target, const std::string& text, FirmwareOptions options = {},
+                     FlowOutcome* outcome = nullptr) {
     EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.007"), text));
     options.imageDirs = {dir.Path()};
-    return ProgramFirmware(target.link, 7, sink, progress, options);
+    return ProgramFirmware(target.link, 7, sink, progress, options, outcome);
   }
   static test::FirmwareImage Image(uint32_t size, int recordLength = 32) {
     test::FirmwareParams params;
@@ -153,6 +156,32 @@ TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
     EXPECT_EQ(difference, expected) << (merge ? "merged" : "per record");
     EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
   }
+}
+
+TEST_F(FirmwareOnProbe, APieceLostEightTimesFailsTheReadBackNamingItsAddressQuickly) {
+  ProbeOnPty target;
+  const test::FirmwareImage image = Image(8 * 1024, 32);
+  const uint32_t lost = image.address + 3 * kLargestPiece;  // where a piece starts
+  target.probe.Faults().silentAtAddress = lost;
+  target.probe.Faults().silentAtAddressCount = kTriesPerPiece;
+  FlowOutcome outcome;
+  FirmwareOptions verify;
+  verify.verifyReadBack = true;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Program(target, image.text, verify, &outcome), SESSION_E_NO_REPLY);
+  const auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(outcome.stage, FlowStage::FirmwareVerify);
+  EXPECT_TRUE(outcome.hasAddress);
+  EXPECT_EQ(outcome.address, lost);
+  EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
+  // Eight waits sized to their pieces, not eight waits for the largest frame (over 2.7 s).
+  EXPECT_LT(spent, std::chrono::seconds(2));
+
+  // One loss fewer, and the same read-back gets through.
+  ProbeOnPty again;
+  again.probe.Faults().silentAtAddress = lost;
+  again.probe.Faults().silentAtAddressCount = kTriesPerPiece - 1;
+  EXPECT_EQ(Program(again, image.text, verify), RESULT_OK);
 }
 
 }  // namespace

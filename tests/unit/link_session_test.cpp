@@ -373,6 +373,25 @@ TEST_F(LinkSession, ReplyTimeOutFollowsLineSpeedAndCommand) {
   }
 }
 
+TEST_F(LinkSession, SingleAttemptWaitsForTheReplyItExpectsNotTheLargestFrame) {
+  OpenAt(115200);
+  probe->loader = [](const Bytes&) { return std::nullopt; };
+  port->readTimeouts.clear();
+  // A read of 1024 bytes: 14 request bytes framed, 1031 reply bytes framed with room for doubled
+  // DLEs (1054), 93 ms on the line; then the probe's 10 ms and 20 ms for the host.
+  const Bytes request = {0x65, 0x01, 0x04, 0x00, 0x00, 0x04, 0x00};
+  Bytes reply(1100);
+  EXPECT_EQ(
+      link->TransactOnce(request.data(), request.size(), reply.data(), reply.size(), 1031, 10),
+      SESSION_E_NO_REPLY);
+  EXPECT_EQ(port->readTimeouts, (std::vector<uint32_t>{93 + 10 + 20}));
+
+  probe->loader = nullptr;  // the echo: one attempt that gets its reply
+  port->writes.clear();
+  EXPECT_EQ(link->TransactOnce(request.data(), 1, reply.data(), reply.size(), 1, 10), 1);
+  EXPECT_EQ(port->writes.size(), 1u);
+}
+
 TEST_F(LinkSession, LateReplyWithinTheTimeOutIsTaken) {
   OpenAt(9600);
   probe->replyDelayMs = 2765;  // the whole T of a 1-byte request with extra 1000 at 9600

@@ -1,0 +1,102 @@
+#include "update/bulk_transfer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/loader.h"
+
+namespace vanta {
+
+namespace {
+
+// The least the probe is allowed for its own work once its replies have been timed; the timing
+// is in whole milliseconds.
+constexpr uint32_t kLeastBusyMs = 5;
+
+// Line faults and lost replies are worth another try; a probe's status failure, a closed link or
+// a request the link refuses are not.
+bool WorthAnotherTry(ResultCode code) {
+  return code == SESSION_E_NO_REPLY || code == LDR_E_BAD_REPLY;
+}
+
+}  // namespace
+
+BulkTransfer::BulkTransfer(ProbeLink& link)
+    : link_(link),
+      read_{kLargestPiece, kSmallestReadPiece, kReadMemoryExtraMs, kReadMemoryExtraMs},
+      write_{kLargestPiece, kSmallestWritePiece, kProgramExtraMs, kProgramExtraMs} {}
+
+template <typename Send>
+ResultCode BulkTransfer::Move(Pacing& pacing, uint32_t address, uint32_t count, size_t overhead,
+                              const TransferProgress& progress, Send send) {
+  Clock& clock = link_.GetClock();
+  uint32_t done = 0;
+  int tries = 0;  // failed transactions at the current address
+  while (done < count) {
+    const uint32_t piece = std::min(pacing.piece, count - done);
+    const uint32_t at = address + done;
+    const uint32_t started = clock.TickMs();
+    const ResultCode rc = send(at, done, piece, pacing.busyMs);
+    const uint32_t elapsed = clock.TickMs() - started;
+    ++stats_.pieces;
+    if (rc == RESULT_OK) {
+      // The time beyond the bytes' own line time is the probe's work (and the host's latency);
+      // twice that, and a little, is what the next piece may take.
+      const uint32_t line = link_.LineTimeMs(piece + overhead);
+      const uint32_t work = elapsed > line ? elapsed - line : 0;
+      pacing.busyMs = std::clamp(2 * work + kLeastBusyMs, kLeastBusyMs, pacing.extraMs);
+      done += piece;
+      tries = 0;
+      if (++pacing.successes >= kSuccessesToGrow && pacing.piece < kLargestPiece) {
+        pacing.piece *= 2;
+        pacing.successes = 0;
+      }
+      if (progress) progress(done);
+      continue;
+    }
+    ++stats_.failedPieces;
+    if (!WorthAnotherTry(rc) || ++tries >= kTriesPerPiece) {
+      failure_ = {at, rc, &pacing == &write_};
+      return rc;
+    }
+    // A probe slower than it was may be what went wrong: the next try waits longer.
+    if (rc == SESSION_E_NO_REPLY) pacing.busyMs = std::min(pacing.extraMs, pacing.busyMs * 2);
+    pacing.piece = std::max(pacing.smallest, pacing.piece / 2);
+    stats_.smallestPiece = std::min(stats_.smallestPiece, pacing.piece);
+    pacing.successes = 0;
+  }
+  return RESULT_OK;
+}
+
+ResultCode BulkTransfer::Read(uint32_t address, uint32_t count, uint8_t* out,
+                              const TransferProgress& progress) {
+  // A request of 9 framed bytes, a reply with 7 bytes before the data and its framing.
+  return Move(read_, address, count, 9 + 7 + 7, progress,
+              [this, out](uint32_t at, uint32_t offset, uint32_t piece, uint32_t busyMs) {
+                return ReadMemoryPiece(link_, at, static_cast<uint16_t>(piece), out + offset,
+                                       busyMs);
+              });
+}
+
+ResultCode BulkTransfer::Write(uint32_t address, const uint8_t* data, uint32_t count,
+                               const TransferProgress& progress) {
+  uint8_t padded[kLargestPiece + 3];
+  // The request's 9 bytes before the data with its framing, and a 6-byte reply with its own.
+  return Move(write_, address, count, 9 + 7 + 13, progress,
+              [this, data, &padded](uint32_t at, uint32_t offset, uint32_t piece, uint32_t busyMs) {
+                std::memcpy(padded, data + offset, piece);
+                uint32_t length = piece;
+                while (length % 4 != 0) padded[length++] = 0xFF;
+                return ProgramMemoryPiece(link_, at, static_cast<uint16_t>(length), padded, busyMs);
+              });
+}
+
+ResultCode ReadFlashAdaptive(ProbeLink& link, uint32_t address, uint32_t count, uint8_t* out,
+                             const TransferProgress& progress, TransferFailure* failure) {
+  BulkTransfer transfer(link);
+  const ResultCode rc = transfer.Read(address, count, out, progress);
+  if (failure != nullptr) *failure = transfer.Failure();
+  return rc;
+}
+
+}  // namespace vanta
