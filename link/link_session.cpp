@@ -108,7 +108,11 @@ ResultCode ProbeLink::NegotiateSpeed(uint32_t requestedSpeed) {
 
   const int topIndex = ChangeSpeed(kSpeedTable[4]) == RESULT_OK ? 4 : 3;
   uint32_t requested = requestedSpeed;
-  if (requested > kSpeedTable[topIndex]) requested = kSpeedTable[topIndex];
+  // A speed above the table is asked of the probe when the port can be set to it.
+  const bool aboveTable = topIndex == 4 && requested > kSpeedTable[4];
+  if (!(aboveTable && ChangeSpeed(requested) == RESULT_OK) && requested > kSpeedTable[topIndex]) {
+    requested = kSpeedTable[topIndex];
+  }
 
   if (answersAt(requested)) return RESULT_OK;
 

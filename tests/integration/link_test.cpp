@@ -51,6 +51,16 @@ TEST_F(LinkOverPty, ProbeAt9600IsMovedToTheRequestedSpeed) {
   EXPECT_EQ(reply[0], LDR_IDENTIFY);
 }
 
+TEST_F(LinkOverPty, ASpeedAboveTheTableIsNegotiatedAndUsed) {
+  sim::ProbeOptions options;
+  options.topSpeed = 460800;
+  Start(options);
+  ASSERT_EQ(link.OpenLink(path, 921600), RESULT_OK);
+  EXPECT_EQ(link.Speed(), 460800u);  // what the probe answered
+  EXPECT_EQ(probe->LineSpeed(), 460800u);
+  EXPECT_EQ(Identify(), 15);
+}
+
 TEST_F(LinkOverPty, SearchFindsAProbeAt57600) {
   sim::ProbeOptions options;
   options.startSpeed = 57600;

@@ -87,6 +87,18 @@ TEST_F(LinkSession, ProbeNamingAnotherSpeedLeavesTheLinkThere) {
   EXPECT_EQ(probe->syncs, 2);  // the second at 38400
 }
 
+TEST_F(LinkSession, SpeedAboveTheTableIsAskedForWhenThePortTakesIt) {
+  ASSERT_EQ(link->OpenLink("fake", 921600), RESULT_OK);
+  EXPECT_EQ(link->Speed(), 921600u);
+  EXPECT_EQ(probe->speed, 921600u);
+
+  link->CloseLink();
+  probe->speed = 9600;
+  port->refusedSpeeds = {460800};
+  ASSERT_EQ(link->OpenLink("fake", 460800), RESULT_OK);
+  EXPECT_EQ(link->Speed(), 115200u);  // a port that cannot: the table's top
+}
+
 TEST_F(LinkSession, PortRefusing115200LimitsSearchAndRequestTo57600) {
   port->refusedSpeeds = {115200};
   ASSERT_EQ(link->OpenLink("fake", 115200), RESULT_OK);
