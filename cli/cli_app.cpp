@@ -78,7 +78,9 @@ Commands BuildApp(CLI::App& app, Options& o) {
       ->option_text("COM1,COM2,...");
   Commands c{};
   c.speed = app.add_option("-s,--speed", o.speed,
-                           "line speed in bit/s: 9600, 19200, 38400, 57600 or 115200 (default: "
+                           "line speed in bit/s: 9600, 19200, 38400, 57600, 115200 or any other "
+                           "rate the port and "
+                           "probe take, such as 460800 or 921600 (default: "
                            "the window's last choice, else 9600)")
                 ->option_text("BITS");
   app.add_option("--image-dir", o.imageDir,
@@ -372,7 +374,13 @@ int RunCli(int argc, char** argv) {
       if (kSpeedTable[i] == o.speed) settings.speedIndex = i;
     }
     if (settings.speedIndex < 0) {
-      return UsageError("--speed takes 9600, 19200, 38400, 57600 or 115200");
+      // A rate above the list is asked of the probe as it is; the port must be able to take it.
+      if (o.speed <= kSpeedTable[4] || o.speed > 4000000) {
+        return UsageError(
+            "--speed takes 9600, 19200, 38400, 57600, 115200 or a rate above that up to 4000000");
+      }
+      settings.speed = o.speed;
+      settings.speedIndex = 4;
     }
   } else {
     settings.speedIndex = stored.speedIndex.value_or(0);

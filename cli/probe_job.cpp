@@ -97,6 +97,7 @@ class Job {
     // Start-up fills the persisted fields before the dialog opens; so does the command line.
     fields.portIndex = target_.portIndex;
     fields.speedIndex = settings_.speedIndex;
+    controller.SetRequestedSpeed(settings_.speed);
     fields.probeIpText = settings_.probeIp;
     fields.subnetMaskText = settings_.subnetMask;
     fields.gatewayText = settings_.gateway;
@@ -536,7 +537,8 @@ class Job {
   // Times bare LDR_IDENTIFY requests over the link the Connect flow opened: a probe that ran its
   // firmware has been brought into its loader by then, or the connect has failed.
   void LinkCheck(ProbeLink& link) {
-    result_.details["speedAsked"] = SpeedFromIndex(settings_.speedIndex);
+    result_.details["speedAsked"] =
+        settings_.speed != 0 ? settings_.speed : SpeedFromIndex(settings_.speedIndex);
     result_.details["speedReached"] = link.Speed();
     // DTR and RTS as the driver reports them after the open cleared them.
     const ModemLines lines = link.PortModemLines();

@@ -32,6 +32,7 @@ enum class Command {
 struct JobSettings {
   Command command = Command::Info;
   int speedIndex = 0;
+  uint32_t speed = 0;  // a --speed outside the Speed list (asked of the probe); 0: the index's
   ImageDirectories imageDirs;  // where images are looked for, most preferred first
   bool trace = false;
   bool stayInLoader = false;

@@ -94,7 +94,9 @@ FlowOutcome DialogController::OnConnect() {
   view_.SetStatus("Connecting to Vanta Loader ...");
   ResultCode result = SESSION_E_CLOSED;
   for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-    result = link_->OpenLinkByIndex(fields_.portIndex, fields_.speedIndex);
+    result = requestedSpeed_ != 0
+                 ? link_->OpenLink(DeviceNameFromIndex(fields_.portIndex), requestedSpeed_)
+                 : link_->OpenLinkByIndex(fields_.portIndex, fields_.speedIndex);
     if (result != RESULT_OK) {
       link_->CloseLink();
       continue;

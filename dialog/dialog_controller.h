@@ -25,6 +25,9 @@ class DialogController {
   DialogFields& Fields() { return fields_; }
   ProbeLink& Link() { return *link_; }
   FirmwareOptions& Firmware() { return firmware_; }
+  // A line speed for Connect to ask for instead of the Speed list's (0: the list's); the command
+  // line's --speed takes any rate the port can be set to.
+  void SetRequestedSpeed(uint32_t bitsPerSecond) { requestedSpeed_ = bitsPerSecond; }
 
   // When the window has been created: lists filled, load exchange, status emptied, newest
   // versions looked up and shown, only Connect enabled.
@@ -56,6 +59,7 @@ class DialogController {
   DialogFields fields_;
   ProgressDisplay progress_;
   FirmwareOptions firmware_;
+  uint32_t requestedSpeed_ = 0;
 };
 
 }  // namespace vanta

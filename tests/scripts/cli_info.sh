@@ -52,6 +52,11 @@ if command -v script >/dev/null; then
     fail "no progress bar on a terminal: $(cat -v "$work/tty")"
 fi
 
+# A speed above the Speed list: asked of a probe that takes it, and the link goes on there.
+start_sim fast --top-speed 460800
+expect 0 link-check --port "$fast" --speed 921600 --count 2 --json
+contains "$out" '"speedReached": 460800' "link-check above 115200"
+
 # link-check at 115200 with --trace: frames with time stamps, headers and command names.
 expect 0 link-check --port COM1 --speed 115200 --count 3 --trace --stay-in-loader
 contains "$out" "COM1: link at 115200 bit/s (asked 115200); 3 of 3 transactions answered" "link-check"
