@@ -5,6 +5,7 @@
 
 #include "link/loader.h"
 #include "platform/files.h"
+#include "update/bulk_transfer.h"
 
 namespace vanta {
 
@@ -117,18 +118,12 @@ bool ParseRecord(const std::string& text, char& type, uint32_t& address, std::ve
   return true;
 }
 
-// Reads count bytes from address on in pieces, reporting the bytes done after each piece.
+// Reads count bytes from address on with the adaptive pieces of the bulk reads, so a noisy line
+// shrinks the pieces instead of failing the whole read; reports the bytes done as it goes.
 template <typename OnPiece>
 ResultCode ReadFlashPieces(ProbeLink& link, uint32_t address, uint32_t count, uint8_t* dest,
                            OnPiece onPiece) {
-  for (uint32_t done = 0; done < count;) {
-    const uint16_t piece = static_cast<uint16_t>(std::min(kPiece, count - done));
-    const ResultCode rc = ReadMemory(link, address + done, piece, dest + done);
-    if (rc != RESULT_OK) return rc;
-    done += piece;
-    onPiece(done);
-  }
-  return RESULT_OK;
+  return ReadFlashAdaptive(link, address, count, dest, [&](uint32_t done) { onPiece(done); });
 }
 
 }  // namespace
