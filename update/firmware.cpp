@@ -13,8 +13,9 @@ namespace vanta {
 
 namespace {
 
-constexpr size_t kLineBuffer = 256;       // one read takes at most 255 characters
-constexpr size_t kMaxMergedWrite = 1024;  // data bytes in one merged LDR_PROGRAM
+constexpr size_t kLineBuffer = 256;         // one read takes at most 255 characters
+constexpr size_t kMaxMergedWrite = 1024;    // data bytes in one merged LDR_PROGRAM
+constexpr size_t kShortestSkippedRun = 64;  // erased bytes a merged write leaves out, at least
 constexpr uint32_t kFirmwareSectors[3] = {0x01040000, 0x01080000, 0x010C0000};
 constexpr uint8_t kMarker[4] = {0xAA, 0x55, 0x55, 0xAA};
 
@@ -77,6 +78,47 @@ std::vector<WriteStep> MergedSteps(const std::vector<ImageLine>& lines) {
   }
   // The last write, or the progress of the lines behind it (an end record).
   if (!lines.empty()) emit(consumed);
+  return steps;
+}
+
+// The erase leaves 0xFF, and writing 0xFF leaves flash as it is: a merged write is cut around
+// runs of 0xFF long enough to be worth a request of their own. Cuts fall on whole words from the
+// write's start, so every piece keeps the write's alignment and is padded as before; a shorter
+// run stays in its write. The pieces before the last show no new progress.
+std::vector<WriteStep> SkipErasedRuns(const std::vector<WriteStep>& merged) {
+  std::vector<WriteStep> steps;
+  uint32_t shown = 0;  // the progress of the step before
+  for (const WriteStep& step : merged) {
+    const std::vector<uint8_t>& bytes = step.bytes;
+    size_t start = 0;  // first byte of the piece under way
+    size_t i = 0;
+    while (i < bytes.size()) {
+      if (bytes[i] != 0xFF) {
+        ++i;
+        continue;
+      }
+      size_t end = i;
+      while (end < bytes.size() && bytes[end] == 0xFF) ++end;
+      const size_t skipFrom = (i + 3) / 4 * 4;
+      const size_t skipTo = end == bytes.size() ? end : end / 4 * 4;
+      if (skipTo > skipFrom && skipTo - skipFrom >= kShortestSkippedRun) {
+        if (skipFrom > start) {
+          WriteStep piece{step.address + static_cast<uint32_t>(start),
+                          {bytes.begin() + start, bytes.begin() + skipFrom},
+                          shown};
+          PadToWord(piece.bytes);
+          steps.push_back(std::move(piece));
+        }
+        start = skipTo;
+      }
+      i = end;
+    }
+    WriteStep last{step.address + static_cast<uint32_t>(start), {}, step.positionAfter};
+    if (start < bytes.size()) last.bytes.assign(bytes.begin() + start, bytes.end());
+    PadToWord(last.bytes);
+    shown = step.positionAfter;
+    steps.push_back(std::move(last));
+  }
   return steps;
 }
 
@@ -197,7 +239,7 @@ ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink&
   stage = FlowStage::FirmwareWrite;
   status(kProgramming);
   const std::vector<WriteStep> steps =
-      options.mergeRecords ? MergedSteps(lines) : PerRecordSteps(lines);
+      options.mergeRecords ? SkipErasedRuns(MergedSteps(lines)) : PerRecordSteps(lines);
   uint32_t replyValue = 0;
   for (const WriteStep& step : steps) {
     ResultCode rc = RESULT_OK;

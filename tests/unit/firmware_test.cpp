@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -296,6 +297,65 @@ TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
     }
     EXPECT_EQ(writes.back(), perRecord.Requests(LDR_PROGRAM).back()) << "the marker goes last";
   }
+
+  // Runs of 0xFF: the erase left them, so merged writes leave the long ones out. The offsets are
+  // from the image start, which is word aligned; the merged writes cut it into whole kilobytes.
+  struct Run {
+    uint32_t from, to;
+    bool sent;  // bytes [from, to) still go on the wire
+  };
+  const Run runs[] = {
+      {0, 96, false},       // at the image start, under the marker
+      {300, 340, true},     // 40 bytes: too short to cut a write for
+      {402, 600, false},    // unaligned ends: the words wholly inside are left out
+      {1000, 1024, true},   // the tail of a kilobyte: 24 bytes at the end of one write ...
+      {1024, 1100, false},  // ... and 76 at the start of the next, the same run
+      {2048, 3072, false},  // a whole kilobyte: no write at all
+      {3072, 3130, true},   // 58 bytes go on with the run before, as the start of a write
+      {3900, 4000, false},  // the image's end
+  };
+  const uint32_t size = 4000;
+  Bytes image(size);
+  for (uint32_t i = 0; i < size; ++i) image[i] = static_cast<uint8_t>(i % 251);  // no 0xFF
+  for (const Run& run : runs) std::fill(image.begin() + run.from, image.begin() + run.to, 0xFF);
+  std::vector<test::SRecordData> records;
+  for (uint32_t at = 0; at < size; at += 32) {
+    records.push_back({0x01040000 + at, Bytes(image.begin() + at, image.begin() + at + 32)});
+  }
+  EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), test::SRecordFile(records)));
+  FakeLoader perRecord, merged;
+  ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {{dir.Path()}}), RESULT_OK);
+  FirmwareOptions fast{{dir.Path()}};
+  fast.mergeRecords = true;
+  ASSERT_EQ(ProgramFirmware(merged.Link(), 1, sink, progress, fast), RESULT_OK);
+  EXPECT_EQ(merged.flash, perRecord.flash);
+  EXPECT_EQ(merged.Requests(LDR_PROGRAM).back(), perRecord.Requests(LDR_PROGRAM).back())
+      << "the marker goes last";
+  std::vector<bool> written(size, false);
+  size_t sent = 0;
+  const std::vector<Bytes> writes = merged.Requests(LDR_PROGRAM);
+  for (size_t w = 0; w + 1 < writes.size(); ++w) {  // the marker aside
+    const Bytes& r = writes[w];
+    const uint32_t address = (uint32_t{r[1]} << 24) | (uint32_t{r[2]} << 16) | (r[3] << 8) | r[4];
+    const uint32_t count = static_cast<uint32_t>(r.size() - 7);
+    EXPECT_EQ(address % 4, 0u);
+    EXPECT_EQ(count % 4, 0u);
+    EXPECT_LE(count, 1024u);
+    sent += count;
+    for (uint32_t i = address - 0x01040000; i < address - 0x01040000 + count && i < size; ++i) {
+      written[i] = true;
+    }
+  }
+  for (const Run& run : runs) {
+    // Words that lie wholly inside a run left out are not sent; a run that is sent is whole.
+    const uint32_t from = run.sent ? run.from : (run.from + 3) / 4 * 4;
+    const uint32_t to = run.sent ? run.to : run.to / 4 * 4;
+    for (uint32_t i = from; i < to; ++i) {
+      EXPECT_EQ(written[i], run.sent) << "offset " << i;
+      if (written[i] != run.sent) break;
+    }
+  }
+  EXPECT_EQ(sent, size_t{4000 - 96 - 196 - 76 - 1024 - 100});
 }
 
 TEST_F(FirmwareProgramming, MergedWritesFillWholeKilobytes) {
