@@ -87,10 +87,8 @@ std::string ConfigRelativePath(const std::string& configPath, const std::string&
   return path;
 }
 
-int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image,
-                           const RegisterFileReader& read) {
+int32_t ForEachRegsFile(const uint8_t* config, const RegsFileVisitor& onFile) {
   bool inRegs = false;
-  size_t imageLength = 0;
   // Editors on some systems put a UTF-8 byte-order mark in front of the text; it is no part of
   // the first line (the file itself is still stored as it is).
   size_t position = config[0] == 0xEF && config[1] == 0xBB && config[2] == 0xBF ? 3 : 0;
@@ -114,23 +112,31 @@ int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath,
         }
         if (keyword == "FILE") {
           NextToken(line, at, name);
-          const std::string path = !name.empty() && name[0] == '$'
-                                       ? ConfigRelativePath(configPath, name.substr(1))
-                                       : name;
-          if (path.size() > kMaxPath) return SETUP_E_REG_FILE;
-          // The tag goes in first, as the probe reads it; a failure below drops the whole image.
-          image[imageLength] = static_cast<uint8_t>((number & 0x3Fu) | 0x80u);
-          const int64_t n = read(path, image + imageLength + 1, kConfigLimit - imageLength - 1);
-          if (n < 0) return SETUP_E_REG_FILE;
-          imageLength += 1 + static_cast<size_t>(n);
-          if (imageLength >= kConfigLimit) return SETUP_E_REG_FILE;
+          const int32_t rc = onFile(number, name);
+          if (rc != 0) return rc;
         }
       }
     }
-    if (position >= kConfigLimit || config[position] == kFill) {
-      return static_cast<int32_t>(imageLength);
-    }
+    if (position >= kConfigLimit || config[position] == kFill) return 0;
   }
+}
+
+int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image,
+                           const RegisterFileReader& read) {
+  size_t imageLength = 0;
+  const int32_t rc = ForEachRegsFile(config, [&](uint32_t number, const std::string& name) {
+    const std::string path =
+        !name.empty() && name[0] == '$' ? ConfigRelativePath(configPath, name.substr(1)) : name;
+    if (path.size() > kMaxPath) return int32_t{SETUP_E_REG_FILE};
+    // The tag goes in first, as the probe reads it; a failure below drops the whole image.
+    image[imageLength] = static_cast<uint8_t>((number & 0x3Fu) | 0x80u);
+    const int64_t n = read(path, image + imageLength + 1, kConfigLimit - imageLength - 1);
+    if (n < 0) return int32_t{SETUP_E_REG_FILE};
+    imageLength += 1 + static_cast<size_t>(n);
+    if (imageLength >= kConfigLimit) return int32_t{SETUP_E_REG_FILE};
+    return int32_t{0};
+  });
+  return rc != 0 ? rc : static_cast<int32_t>(imageLength);
 }
 
 ResultCode LoadConfigImage(const std::string& configPath, ConfigImage& out) {

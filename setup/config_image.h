@@ -39,6 +39,13 @@ std::string ConfigRelativePath(const std::string& configPath, const std::string&
 using RegisterFileReader =
     std::function<int64_t(const std::string& path, uint8_t* dest, size_t capacity)>;
 
+// Calls onFile with the number (0 without "#n") and the name of every FILE line of config's
+// "[REGS]" sections, in order (config as for BuildRegisterImage). Stops at the first non-zero
+// result of onFile and returns it, else 0. BuildRegisterImage and the reader of a stored
+// configuration share it, so both see the same records.
+using RegsFileVisitor = std::function<int32_t(uint32_t number, const std::string& name)>;
+int32_t ForEachRegsFile(const uint8_t* config, const RegsFileVisitor& onFile);
+
 // Scans config (kConfigLimit bytes, ended by a 0xFF; a UTF-8 byte-order mark at its start is
 // passed over) and builds the register image into image
 // (kConfigLimit bytes, filled with 0xFF first). Returns its length or SETUP_E_REG_FILE (a file

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
 #include "link/loader.h"
 #include "setup/config_image.h"
@@ -25,36 +24,14 @@ std::vector<RegisterRecord> NamedFiles(const std::vector<uint8_t>& stored) {
   std::vector<RegisterRecord> files;
   std::vector<uint8_t> config(kConfigLimit, kFill);
   std::copy_n(stored.begin(), std::min(stored.size(), kConfigLimit - 1), config.begin());
-  bool inRegs = false;
-  size_t position = config[0] == 0xEF && config[1] == 0xBB && config[2] == 0xBF ? 3 : 0;
-  std::string line, token, keyword, name;
-  for (;;) {
-    position = ReadConfigLine(config.data(), kConfigLimit, position, line);
-    if (!line.empty()) {
-      size_t at = NextToken(line, 0, token);
-      if (!token.empty() && token[0] == '[') {
-        inRegs = token == "[REGS]";
-      } else if (!token.empty() && inRegs) {
-        long number = 0;
-        if (line[0] == '#') {
-          std::string numberToken;
-          at = NextToken(line, 1, numberToken);
-          number = std::strtol(numberToken.c_str(), nullptr, 10);
-          at = NextToken(line, at, keyword);
-        } else {
-          keyword = token;
-        }
-        if (keyword == "FILE") {
-          NextToken(line, at, name);
-          RegisterRecord file;
-          file.tag = static_cast<uint8_t>((static_cast<unsigned long>(number) & 0x3Fu) | 0x80u);
-          file.name = name;
-          files.push_back(file);
-        }
-      }
-    }
-    if (position >= kConfigLimit || config[position] == kFill) return files;
-  }
+  ForEachRegsFile(config.data(), [&](uint32_t number, const std::string& name) {
+    RegisterRecord file;
+    file.tag = static_cast<uint8_t>((number & 0x3Fu) | 0x80u);
+    file.name = name;
+    files.push_back(file);
+    return int32_t{0};
+  });
+  return files;
 }
 
 bool IsTag(uint8_t byte) {
