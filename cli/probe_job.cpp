@@ -240,10 +240,20 @@ class Job {
     options.firstDifference = &firstDifference_;
     const FlowOutcome outcome = controller.OnUpdate();
     if (!outcome.passed) {
-      Fail(result_, outcome, FirmwareDetail(outcome, controller.Fields().newestFirmwareVersion));
+      Fail(result_, outcome, UpdateDetail(outcome, controller.Fields()));
     }
     After(controller, outcome.passed);
     result_.updateAvailable = view_.ButtonEnabled(FlowButton::Update);
+  }
+
+  // Where an update failed on an image file or a transfer: the file and line, or the address.
+  std::string UpdateDetail(const FlowOutcome& outcome, const DialogFields& fields) {
+    if (outcome.stage == FlowStage::LogicFile) {
+      return ImageFileDetail(LogicImageBase(fields.identity.serialNumber),
+                             fields.newestLogicVersion, "logic image", "bad fuse row ending",
+                             outcome.problem);
+    }
+    return FirmwareDetail(outcome, fields.newestFirmwareVersion);
   }
 
   // Where a firmware run failed on its file or its transfers: the line or the address.
@@ -257,14 +267,21 @@ class Job {
              Hex32(outcome.address);
     }
     if (outcome.stage != FlowStage::FirmwareFile) return "";
-    std::string path = FindImagePath(kFirmwareBase, version, settings_.imageDirs);
+    return ImageFileDetail(kFirmwareBase, version, "firmware image", "bad record", outcome.problem);
+  }
+
+  // The file the flow read and what its parser found wrong there (the flow's own result, so the
+  // file is not read a second time), or that no directory holds it.
+  std::string ImageFileDetail(const char* base, ImageVersion version, const char* kind,
+                              const char* bad, const ParseProblem& problem) {
+    const std::string path = FindImagePath(base, version, settings_.imageDirs);
     if (path.empty()) {
-      return std::string("no firmware image ") + kFirmwareBase + ".nnn in " +
+      return std::string("no ") + kind + " " + base + "." +
+             (version == 0 ? std::string("nnn") : VersionDigits(version)) + " in " +
              DirectoriesText(settings_.imageDirs);
     }
-    const ParseProblem& problem = outcome.problem;
     if (problem.line == 0) return path + ": expected " + problem.expected;
-    return path + ": bad record on line " + std::to_string(problem.line) + " (expected " +
+    return path + ": " + bad + " on line " + std::to_string(problem.line) + " (expected " +
            problem.expected + ")";
   }
 

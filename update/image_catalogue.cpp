@@ -101,4 +101,8 @@ std::string VersionDigits(ImageVersion version) {
   return Digits(version);
 }
 
+const char* LogicImageBase(const std::string& serialNumber) {
+  return serialNumber.size() == 10 && serialNumber[9] == 'C' ? kLogicBaseC : kLogicBase;
+}
+
 }  // namespace vanta

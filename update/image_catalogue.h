@@ -13,6 +13,10 @@ inline constexpr const char* kFirmwareBase = "VT7PP4FW";
 inline constexpr const char* kLogicBase = "PP4JEDK0";
 inline constexpr const char* kLogicBaseC = "PP4JEDK1";  // 10-character serial ending in 'C'
 
+// The logic image's base name for a probe: kLogicBaseC for a serial number of 10 characters with
+// 'C' as its 10th, else kLogicBase.
+const char* LogicImageBase(const std::string& serialNumber);
+
 // Value of an extension of a dot and three digits (".042" gives 42); 0 for any other text.
 ImageVersion VersionFromExtension(const std::string& extension);
 

@@ -70,7 +70,10 @@ int ReadJedecFile(DialogView& view, const std::string& path, FuseMap& map, FlowO
   std::vector<uint8_t> text;
   if (!ReadWholeFile(path, text)) {
     ShowError(view, "Logic: Cannot open JEDEC file!");
-    if (failure != nullptr) *failure = FlowOutcome::Failed(FlowStage::LogicFile);
+    if (failure != nullptr) {
+      *failure = FlowOutcome::Failed(FlowStage::LogicFile);
+      failure->problem = {0, "a JEDEC file that can be opened and read"};
+    }
     return 0;
   }
   ParseProblem problem;

@@ -51,18 +51,13 @@ class CursorRestingView : public DialogView {
   int depth_ = 0;
 };
 
-// "PP4JEDK1" for a probe whose serial number has 10 characters and 'C' as its 10th.
-const char* LogicBaseName(const std::string& serialNumber) {
-  return serialNumber.size() == 10 && serialNumber[9] == 'C' ? kLogicBaseC : kLogicBase;
-}
-
 // Reads the logic image and runs the chain up to the verification; leave-access is sent in every
 // case, also when the image could not be read and access was never entered. The outcome is the
 // first failing step's.
 FlowOutcome UpdateLogic(FlowContext& context, DialogView& view) {
   DialogFields& fields = context.fields;
   const std::string ues = "B6001E9" + VersionDigits(fields.newestLogicVersion);
-  const std::string path = FindImagePath(LogicBaseName(fields.identity.serialNumber),
+  const std::string path = FindImagePath(LogicImageBase(fields.identity.serialNumber),
                                          fields.newestLogicVersion, context.imageDirs);
   FuseMap map;
   ProbeLink& link = context.link;

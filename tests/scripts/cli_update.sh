@@ -40,6 +40,14 @@ contains "$err" "no firmware image VT7PP4FW.nnn in $work/empty/" "no image"
 expect 5 update --port COM1 --image-dir "$work/bad" --stay-in-loader
 contains "$err" "Firmware update failed!" "bad record"
 contains "$out" "$work/bad/VT7PP4FW.011: bad record on line 4" "bad record"
+# A JEDEC row cut short on line 12: the JSON detail names the file and the row's last line.
+mkdir -p "$work/badlogic"
+cp "$img/VT7PP4FW.009" "$work/badlogic/"
+sed '12s/^./x/' "$img/PP4JEDK0.007" >"$work/badlogic/PP4JEDK0.008"
+expect 5 update --port COM1 --image-dir "$work/badlogic" --stay-in-loader --json
+[ "$(json 'j[0]["error"]["stage"], j[0]["error"]["detail"]')" = \
+  "logic file $work/badlogic/PP4JEDK0.008: bad fuse row ending on line 13 (expected 240 fuses '0' or '1' in every row of four lines)" ] ||
+  fail "bad fuse row: $out"
 expect 0 info --port COM1 --json --stay-in-loader
 [ "$(json 'j["firmware"]')" = "0.09" ] || fail "a bad file must not cost the firmware: $out"
 
