@@ -12,9 +12,11 @@
 #include <set>
 #include <thread>
 
+#include "cli/completion.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/help_text.h"
+#include "cli/manual.h"
 #include "cli/output.h"
 #include "cli/probe_job.h"
 #include "cli/settings_file.h"
@@ -328,6 +330,21 @@ int RunCli(int argc, char** argv) {
   CLI::App app{"vantalink-cli", "vantalink-cli"};
   Options o;
   Commands c = BuildApp(app, o);
+  // Hidden modes: the build writes the man pages, and bash completion asks for the commands and
+  // options, from this very parser.
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--help-man") {
+    const std::string page = argc > 2 ? argv[2] : "vantalink-cli";
+    if (page != "vantalink-cli" && page != "vantalink") {
+      return UsageError("--help-man writes the page vantalink-cli or vantalink");
+    }
+    std::fputs((page == "vantalink" ? WindowManual() : CommandLineManual(app)).c_str(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_OK : EXIT_OTHER;
+  }
+  if (mode == "--complete") {
+    std::fputs(CompletionTable(app).c_str(), stdout);
+    return EXIT_OK;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {

@@ -152,6 +152,51 @@ const HelpPage kPages[] = {
      "vantalink-cli ports --unmap COM5"},
 };
 
+const HelpPage kWindow = {
+    "vantalink", "update and set up Vanta7 PPC4xx probes in a window", "vantalink",
+    "vantalink opens the Vanta7 Update/Setup window. Choose the probe's Port and Speed and press "
+    "Connect: the window finds the probe's boot loader (up to ten attempts), moves the line to "
+    "the chosen speed and shows the probe's serial number (SN) and MAC address, its loader, "
+    "firmware and logic versions, and beside them the newest firmware and logic images found. "
+    "Current reads the versions again. Update is offered when an image's version differs from "
+    "the probe's: it writes the newest firmware image, then loads the newest logic image and "
+    "verifies it. Erase asks \"Erase Flash and EPLD?\" and then erases the logic device and all "
+    "six flash sectors, the network setup and the firmware included; the probe keeps only its "
+    "loader. "
+    "Transmit writes the network setup: the probe's IP address, subnet mask, default gateway, "
+    "the configuration host's IP address and the configuration file name; with the host "
+    "255.255.255.255 the configuration file and the register files it names are stored in the "
+    "probe.\n\n"
+    "The Port list names COM1 to COM19. COMn is the link COMn in ~/.config/Norvane/ports/ when "
+    "there is one, else /dev/ttyS<n-1>; a list entry's tooltip shows the device. To use a USB "
+    "serial adapter, point a COM name at it once: 'vantalink-cli ports --map COM5 "
+    "/dev/ttyUSB0'.\n\n"
+    "Firmware images are named VT7PP4FW.nnn and logic images PP4JEDK0.nnn or PP4JEDK1.nnn, nnn "
+    "being the version. They are looked up beside the program, in the user's and in the "
+    "system's image directory (see FILES); the newest version across them is shown and "
+    "written.\n\n"
+    "Ok starts the probe's firmware, closes the port and saves the port, speed and setup "
+    "entries for the next start; Cancel does the same without saving. The About box is on the "
+    "window's context menu (right click) and on F1. The window takes no options of its own "
+    "(the Qt toolkit's, such as -platform, apply). vantalink-cli runs the same flows on a "
+    "terminal, for one probe or a tray of them.",
+    ""};
+
+const std::vector<HelpFile> kFiles = {
+    {"~/.config/Norvane/vantaLink.conf",
+     "The window's settings: port, speed and the setup entries, saved when the window is left "
+     "with Ok. The command line takes the port, speed and setup entries its options leave out "
+     "from here. $XDG_CONFIG_HOME, when set, stands in for ~/.config."},
+    {"~/.config/Norvane/ports/COMn",
+     "A symbolic link that points the COM name COMn at a serial device (made by 'vantalink-cli "
+     "ports --map COMn DEVICE'); without it COMn stands for /dev/ttyS<n-1>."},
+    {"~/.local/share/Norvane/vantaLink/images/",
+     "The user's firmware and logic images ($XDG_DATA_HOME/Norvane/vantaLink/images when "
+     "$XDG_DATA_HOME is set). Images beside the program and in the system's directory count "
+     "as well: the newest version across the three is used."},
+    {"/usr/share/vantalink/images/", "Firmware and logic images for every user of the machine."},
+};
+
 std::string Indent(const std::string& text, size_t indent) {
   std::string out;
   std::istringstream lines(text);
@@ -160,21 +205,11 @@ std::string Indent(const std::string& text, size_t indent) {
   return out;
 }
 
-// skipHelp leaves out -h,--help (a command's page shows it once, among its own options).
 std::string OptionsText(const CLI::App* app, bool skipHelp) {
   std::string text;
-  for (const CLI::Option* option : app->get_options()) {
-    if (skipHelp && option == app->get_help_ptr()) continue;
-    std::string names;
-    std::string value = option->get_option_text();
-    if (option->get_lnames().empty() && option->get_snames().empty()) {
-      names = option->get_name(true);  // a positional argument: its name says it all
-    } else {
-      names = option->get_name(false, true);
-      if (value.empty() && option->get_type_size() > 0) value = option->get_type_name();
-    }
-    text += "    " + names + (value.empty() ? "" : " " + value) + "\n";
-    text += WrapText(option->get_description(), 12);
+  for (const OptionHelp& option : ListOptions(app, skipHelp)) {
+    text += "    " + option.names + (option.value.empty() ? "" : " " + option.value) + "\n";
+    text += WrapText(option.description, 12);
   }
   return text;
 }
@@ -186,6 +221,37 @@ const HelpPage& FindHelpPage(const std::string& command) {
     if (command == page.name) return page;
   }
   return kProgram;
+}
+
+const HelpPage& WindowHelpPage() {
+  return kWindow;
+}
+
+const std::vector<HelpFile>& HelpFiles() {
+  return kFiles;
+}
+
+const char* ExitStatusNote() {
+  return "With several probes the status is that of the first probe that failed, in the order "
+         "the ports were given.";
+}
+
+std::vector<OptionHelp> ListOptions(const CLI::App* app, bool skipHelp) {
+  std::vector<OptionHelp> list;
+  for (const CLI::Option* option : app->get_options()) {
+    if (skipHelp && option == app->get_help_ptr()) continue;
+    OptionHelp help;
+    help.value = option->get_option_text();
+    if (option->get_lnames().empty() && option->get_snames().empty()) {
+      help.names = option->get_name(true);  // a positional argument: its name says it all
+    } else {
+      help.names = option->get_name(false, true);
+      if (help.value.empty() && option->get_type_size() > 0) help.value = option->get_type_name();
+    }
+    help.description = option->get_description();
+    list.push_back(help);
+  }
+  return list;
 }
 
 std::string WrapText(const std::string& text, size_t indent, size_t width) {
@@ -233,15 +299,18 @@ std::string ManFormatter::make_help(const CLI::App* app, std::string, CLI::AppFo
   if (isCommand) {
     text += "GLOBAL OPTIONS\n" + OptionsText(app->get_parent(), true) + "\n";
   }
+  if (!isCommand) {
+    text += "FILES\n";
+    for (const HelpFile& file : kFiles)
+      text += "    " + std::string(file.path) + "\n" + WrapText(file.about, 12);
+    text += "\n";
+  }
   text += "EXIT STATUS\n";
   for (int status = EXIT_OK; status <= EXIT_DECLINED; ++status) {
     text += "    " + std::to_string(status) + "   " +
             ExitStatusName(static_cast<ExitStatus>(status)) + "\n";
   }
-  text += WrapText(
-      "With several probes the status is that of the first probe that failed, in "
-      "the order the ports were given.",
-      4);
+  text += WrapText(ExitStatusNote(), 4);
   text += "\nEXAMPLES\n" + Indent(page.examples, 4);
   return text;
 }

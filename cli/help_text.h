@@ -1,8 +1,10 @@
 #pragma once
 // The manual pages of vantalink-cli: one for the program and one for every command, printed by
-// --help in the sections of a man page.
+// --help in the sections of a man page, and the window's page. The installed man pages are made
+// from the same texts.
 #include <CLI/CLI.hpp>
 #include <string>
+#include <vector>
 
 namespace vanta::cli {
 
@@ -15,8 +17,33 @@ struct HelpPage {
   const char* examples;     // one example a line, comments start with '#'
 };
 
+// A file the programs read, as FILES lists it.
+struct HelpFile {
+  const char* path;
+  const char* about;
+};
+
+// One option or positional argument as OPTIONS lists it.
+struct OptionHelp {
+  std::string names;  // "-p,--port", or "FILE" for a positional argument
+  std::string value;  // "COMn|DEVICE"; empty for a flag
+  std::string description;
+};
+
 // The page for a command name; the program's page for any other name.
 const HelpPage& FindHelpPage(const std::string& command);
+
+// The page of the window, vantalink.
+const HelpPage& WindowHelpPage();
+
+// The files both the window and the command line use.
+const std::vector<HelpFile>& HelpFiles();
+
+// What EXIT STATUS says below the list of statuses.
+const char* ExitStatusNote();
+
+// app's options in the order they were added; skipHelp leaves out -h,--help.
+std::vector<OptionHelp> ListOptions(const CLI::App* app, bool skipHelp);
 
 // Wraps text (paragraphs separated by "\n\n") to width columns with indent blanks in front.
 std::string WrapText(const std::string& text, size_t indent, size_t width = 79);

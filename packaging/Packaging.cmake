@@ -1,7 +1,9 @@
 # Install layout and the Debian package. `cmake --install` puts the programs in bin/ (each
 # folder installs its own: vantalink, vantalink-cli, vanta7-sim; the image files are looked up
-# beside them), the desktop entry in share/applications and the window's icon in
-# share/icons/hicolor. `cpack` (or the `package` target) builds a .deb installing under /usr.
+# beside them), the desktop entry in share/applications, the window's icon in
+# share/icons/hicolor, the manual pages in share/man/man1, bash completion for vantalink-cli and
+# an empty share/vantalink/images, the system's image directory. `cpack` (or the `package`
+# target) builds a .deb installing under /usr.
 
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/vantalink.desktop DESTINATION share/applications)
 foreach(size 32 64 128)
@@ -9,6 +11,30 @@ foreach(size 32 64 128)
           DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME vantalink.png)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/vantalink)
+install(DIRECTORY DESTINATION share/vantalink/images)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/vantalink-cli.bash
+        DESTINATION share/bash-completion/completions RENAME vantalink-cli)
+
+# The manual pages are written by the command line from the texts its --help prints.
+set(manual_pages vantalink-cli)
+if(TARGET vantalink)
+  list(APPEND manual_pages vantalink)
+endif()
+set(manual_files)
+foreach(page ${manual_pages})
+  set(manual ${PROJECT_BINARY_DIR}/man/${page}.1)
+  add_custom_command(
+    OUTPUT ${manual}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:vantalink-cli> -DPAGE=${page}
+            -DOUT=${manual} -P ${CMAKE_CURRENT_LIST_DIR}/make_manual.cmake
+    DEPENDS vantalink-cli ${CMAKE_CURRENT_LIST_DIR}/make_manual.cmake
+    COMMENT "Writing the manual page ${page}(1)"
+    VERBATIM)
+  list(APPEND manual_files ${manual}.gz)
+endforeach()
+add_custom_target(manual_pages ALL DEPENDS ${manual_files})
+install(FILES ${manual_files} DESTINATION share/man/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantalink)
