@@ -19,9 +19,11 @@
 #include "cli/manual.h"
 #include "cli/output.h"
 #include "cli/probe_job.h"
+#include "cli/probe_scan.h"
 #include "cli/settings_file.h"
 #include "link/link_session.h"
 #include "platform/ports.h"
+#include "platform/serial_devices.h"
 
 namespace vanta::cli {
 namespace {
@@ -59,6 +61,7 @@ struct Commands {
   CLI::App* backup;
   CLI::App* restore;
   CLI::App* setup;
+  CLI::App* scan;
   CLI::Option* ip;
   CLI::Option* mask;
   CLI::Option* gateway;
@@ -147,6 +150,8 @@ Commands BuildApp(CLI::App& app, Options& o) {
                    "write the stored configuration file and register files into DIR")
       ->option_text("DIR");
 
+  c.scan = app.add_subcommand("scan", FindHelpPage("scan").summary);
+
   c.ports = app.add_subcommand("ports", FindHelpPage("ports").summary);
   c.ports->add_option("--map", o.map, "point COMn at DEVICE")
       ->expected(2)
@@ -232,8 +237,9 @@ int RunPorts(const Options& o) {
   return EXIT_OK;
 }
 
-// The probes to serve: the ports named, else the port the window saved last, else COM1. false
-// with error set for a name that is no port or a device named twice.
+// The probes to serve: the ports named, else the port the window saved last (the caller scans
+// when there is neither). false with error set for a name that is no port or a device named
+// twice.
 bool ResolveTargets(std::vector<std::string> names, const StoredSettings& stored,
                     std::vector<ProbeTarget>& targets, std::string& error) {
   if (names.empty()) {
@@ -266,6 +272,65 @@ bool ResolveTargets(std::vector<std::string> names, const StoredSettings& stored
     targets.push_back(target);
   }
   return true;
+}
+
+// Scans for probes; prints the list (JSON or a table) on standard output.
+int RunScan(const ScanSettings& scan, Console& console, bool quiet, bool json) {
+  const std::vector<SerialDevice> devices = FindSerialDevices();
+  if (!quiet) {
+    std::fprintf(stderr, "Scanning %zu serial device%s ...\n", devices.size(),
+                 devices.size() == 1 ? "" : "s");
+  }
+  const std::vector<ScanRow> rows = ScanDevices(devices, scan, console);
+  if (json) {
+    std::printf("%s\n", ScanJson(rows).dump(2).c_str());
+  } else {
+    std::fputs(FormatScan(rows).c_str(), stdout);
+  }
+  std::fflush(stdout);
+  return EXIT_OK;  // the scan ran: what it found is in the list, not in the status
+}
+
+// A command without --port (and no port saved by the window) serves the one probe a scan finds.
+// With none or several it stops, listing what the scan found: a command must not pick a probe
+// for the user.
+bool FindOnlyProbe(const ScanSettings& scan, Console& console, bool quiet, bool json,
+                   ProbeTarget& target) {
+  const std::vector<SerialDevice> devices = FindSerialDevices();
+  if (!quiet) {
+    std::fprintf(stderr, "No --port given: scanning %zu serial device%s for the probe ...\n",
+                 devices.size(), devices.size() == 1 ? "" : "s");
+  }
+  const std::vector<ScanRow> rows = ScanDevices(devices, scan, console);
+  std::vector<const ScanRow*> probes;
+  for (const ScanRow& row : rows) {
+    if (row.finding == ScanFinding::Probe) probes.push_back(&row);
+  }
+  if (probes.size() == 1) {
+    const ScanRow& row = *probes[0];
+    target.label = ScanLabel(row);
+    target.device = row.port.device;
+    const int number = ComNumber(target.label);
+    target.portIndex = number >= 1 ? number - 1 : -1;
+    const std::string where =
+        target.label == target.device ? target.label : target.label + " (" + target.device + ")";
+    std::fprintf(stderr, "vantalink-cli: no --port given; using %s, the one probe found\n",
+                 where.c_str());
+    return true;
+  }
+  const std::string error = probes.empty() ? "no --port given and the scan found no probe"
+                                           : "no --port given and the scan found " +
+                                                 std::to_string(probes.size()) +
+                                                 " probes; name one with --port";
+  std::fprintf(stderr, "vantalink-cli: %s\n%s", error.c_str(), FormatScan(rows).c_str());
+  if (json) {
+    const nlohmann::json j = {{"result", "failed"},
+                              {"exitStatus", static_cast<int>(EXIT_USAGE)},
+                              {"error", error},
+                              {"scan", ScanJson(rows)}};
+    std::printf("%s\n", j.dump(2).c_str());
+  }
+  return false;
 }
 
 // Prints what the probes' runs found: JSON, or the command's own text and the result table.
@@ -380,9 +445,15 @@ int RunCli(int argc, char** argv) {
 
   std::vector<std::string> names = o.ports;
   for (const std::string& item : SplitList(o.portList)) names.push_back(item);
+  const bool scanOnly = c.scan->parsed();
+  if (scanOnly && !names.empty()) return UsageError("scan tries every serial device; no --port");
+  // Neither a port named nor one saved: the probe is found by a scan once the options are checked.
+  const bool findProbe = !scanOnly && names.empty() && !stored.portIndex;
   std::vector<ProbeTarget> targets;
   std::string error;
-  if (!ResolveTargets(names, stored, targets, error)) return UsageError(error);
+  if (!scanOnly && !findProbe && !ResolveTargets(names, stored, targets, error)) {
+    return UsageError(error);
+  }
 
   // Speed: the option, else the window's last choice.
   if (c.speed->count() > 0) {
@@ -402,6 +473,10 @@ int RunCli(int argc, char** argv) {
   } else {
     settings.speedIndex = stored.speedIndex.value_or(0);
   }
+  ScanSettings scan;
+  scan.speed = settings.speed != 0 ? settings.speed : SpeedFromIndex(settings.speedIndex);
+  scan.stayInLoader = o.stayInLoader;
+  scan.trace = o.trace;
 
   if (!o.imageDir.empty()) {
     struct stat info {};
@@ -427,11 +502,11 @@ int RunCli(int argc, char** argv) {
   }
 
   if (command == Command::Backup || command == Command::Restore) {
-    if (targets.size() != 1) return UsageError("backup and restore serve one probe at a time");
+    if (targets.size() > 1) return UsageError("backup and restore serve one probe at a time");
     settings.file = o.file;
   }
   if (command == Command::SetupShow && !o.extract.empty()) {
-    if (targets.size() != 1) return UsageError("--extract serves one probe at a time");
+    if (targets.size() > 1) return UsageError("--extract serves one probe at a time");
     struct stat info {};
     if (stat(o.extract.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
       return UsageError("--extract " + o.extract + " is no directory");
@@ -500,16 +575,23 @@ int RunCli(int argc, char** argv) {
   bool live = isatty(STDERR_FILENO) && term != nullptr && std::string(term) != "dumb";
   bool interactive = isatty(STDIN_FILENO);
   Console console(live, verbosity, o.json ? stderr : stdout);
+  if (scanOnly) return RunScan(scan, console, o.quiet, o.json);
 
   settings.yesNo = interactive ? YesNoPolicy::Ask : YesNoPolicy::AnswerNo;
+  if (command == Command::Erase && !o.yes && !interactive) {
+    std::fprintf(stderr,
+                 "vantalink-cli: erase refused: standard input is no terminal to confirm "
+                 "on; add --yes to erase without asking\n");
+    return EXIT_DECLINED;
+  }
+  if (findProbe) {
+    ProbeTarget target;
+    if (!FindOnlyProbe(scan, console, o.quiet, o.json, target)) return EXIT_USAGE;
+    targets.push_back(target);
+  }
   if (command == Command::Erase) {
     if (o.yes) {
       settings.yesNo = YesNoPolicy::AnswerYes;
-    } else if (!interactive) {
-      std::fprintf(stderr,
-                   "vantalink-cli: erase refused: standard input is no terminal to confirm "
-                   "on; add --yes to erase without asking\n");
-      return EXIT_DECLINED;
     } else {
       // One question for the whole tray, before any probe is touched.
       std::string question = "Erase Flash and EPLD?";

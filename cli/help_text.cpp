@@ -22,12 +22,15 @@ const HelpPage kProgram = {
     "A port is a COM name or a device path. COMn stands for the link COMn in "
     "~/.config/Norvane/ports/ (made by 'vantalink-cli ports --map'), else for /dev/ttyS<n-1>, as "
     "in the window's Port list. Without --port and --speed the port and speed the window saved "
-    "last are used (~/.config/Norvane/vantaLink.conf, or under $XDG_CONFIG_HOME), else COM1 at "
-    "9600 bit/s.\n\n"
+    "last are used (~/.config/Norvane/vantaLink.conf, or under $XDG_CONFIG_HOME), else 9600 "
+    "bit/s and the port a scan finds (see scan): when it finds exactly one probe the command "
+    "serves it and says on standard error which port it chose; with none or several it stops "
+    "with the scan's list and exit status 2.\n\n"
     "On a terminal the progress of each probe is a bar on its own line; otherwise the status "
     "texts are printed as lines. Results go to standard output, progress, messages and traces "
     "to standard error. Run 'vantalink-cli COMMAND --help' for the page of a command.",
     "vantalink-cli info --port COM1\n"
+    "vantalink-cli scan\n"
     "vantalink-cli info --port /dev/ttyUSB0 --speed 115200 --json\n"
     "vantalink-cli update --ports COM1,COM2,COM3,COM4 --speed 115200\n"
     "vantalink-cli ports --map COM5 /dev/ttyUSB0\n"
@@ -142,6 +145,25 @@ const HelpPage kPages[] = {
      "under the names the setup gives them. --json prints the same as one object.",
      "vantalink-cli setup show --port COM1\n"
      "vantalink-cli setup show --port COM1 --json --extract ./from-probe"},
+    {"scan", "find the probes on every serial device", "vantalink-cli scan [GLOBAL OPTIONS]",
+     "Lists every serial device you could open: /dev/serial/by-id/*, /dev/ttyUSB*, "
+     "/dev/ttyACM*, the /dev/ttyS* with a UART behind them, and the COM links made by 'ports "
+     "--map'. Each device is listed once, with its stable by-id name and the COM names that "
+     "stand for it. All devices are tried at once with a short connect (up to three attempts, "
+     "one when nothing answers at any speed), which touches no flash; a probe is left as every "
+     "command leaves it (its firmware running, or its loader with --stay-in-loader).\n\n"
+     "Each row shows the port, COM names, by-id name and what was found: a probe's serial "
+     "number and loader, firmware and logic versions; that no loader answered; or why the "
+     "device cannot be used: missing (a COM link to a device that is gone), busy (open in "
+     "another program, named with its pid, or locked), not permitted (with the device's "
+     "group). A serial device another program has open is reported, never opened. --json "
+     "gives the same as an array of objects (port, byId, com, probe, serial, loader, firmware, "
+     "logic, or reason as in the other commands' error.reason).\n\n"
+     "The exit status is 0 whenever the scan ran, whether or not a probe was found; the list "
+     "says what was found. It is 2 for a bad option (scan takes no --port).",
+     "vantalink-cli scan\n"
+     "# the serial numbers of the probes found\n"
+     "vantalink-cli scan --json | jq -r '.[] | select(.probe) | .serial'"},
     {"ports", "list the COM names and map them to devices",
      "vantalink-cli ports [--map COMn DEVICE | --unmap COMn] [--json]",
      "Lists COM1 to COM19 with the device each stands for and whether it exists. --map points "
@@ -233,7 +255,8 @@ const std::vector<HelpFile>& HelpFiles() {
 
 const char* ExitStatusNote() {
   return "With several probes the status is that of the first probe that failed, in the order "
-         "the ports were given.";
+         "the ports were given. Without --port (and no port saved by the window) the status is 2 "
+         "when the scan finds no probe or several.";
 }
 
 std::vector<OptionHelp> ListOptions(const CLI::App* app, bool skipHelp) {

@@ -134,7 +134,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
 fi
 
 # --help of every command: man-style sections and examples.
-for command in link-check info read-memory update erase transmit backup restore setup ports; do
+for command in link-check info read-memory update erase transmit backup restore setup scan ports; do
   expect 0 "$command" --help
   for section in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" EXAMPLES; do
     contains "$out" "$section" "$command --help"

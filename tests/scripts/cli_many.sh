@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # vantalink-cli serving four virtual probes at once through the whole Update flow (firmware and
 # logic), one of which fails half-way through its firmware: the others finish, the JSON array and the table report each probe, and the exit
-# status is the failing probe's class. Arguments: build directory, source directory.
+# status is the failing probe's class. Then scan among them, and commands without --port.
+# Arguments: build directory, source directory.
 source "$(dirname "$0")/cli_common.bash" "$@"
 
 img=$work/img
@@ -47,4 +48,36 @@ grep -qE "^COM3 +10000003 +[^ ]+ +unknown +0\.02 +[0-9.]+ s +ok$" <<<"$out" ||
   fail "table row COM3: $out"
 grep -qE "^COM11 +- .* FAILED \(3\) connect: .* \(LINK_E_PORT\)$" <<<"$out" || fail "COM11: $out"
 contains "$out" "== COM4 ==" "info blocks"
+
+# scan: every device once, all tried at once. COM4 is held by another program (reported busy
+# with its holders, never served), COM6 points at a device that is gone, COM7 reaches COM1's
+# device by another path. Only these links count: the host's own serial ports may show too.
+flock -x "$probe4" sleep 30 &
+locker=$!
+sim_pids+=($locker)
+for i in $(seq 100); do
+  pgrep -P "$locker" -x sleep >/dev/null && break
+  sleep 0.05
+done
+holder=$(pgrep -P "$locker" -x sleep)
+ln -s "$probe1" "$work/alias"
+expect 0 ports --map COM6 /dev/vanta-unplugged-adapter
+expect 0 ports --map COM7 "$work/alias"
+ours='sorted((r for r in j if set(r["com"]) & {"COM1", "COM2", "COM3", "COM4", "COM6", "COM7"}), key=lambda r: r["com"])'
+expect 0 scan --json --stay-in-loader
+[ "$(json "' '.join(','.join(r['com']) + '=' + r.get('serial', r.get('reason', {}).get('class', '')) for r in $ours)")" = \
+  "COM1,COM7=10000001 COM2=10000002 COM3=10000003 COM4=busy COM6=no-device" ] || fail "scan: $out"
+[ "$(json "[h['pid'] for r in $ours for h in r.get('reason', {}).get('holders', []) if h['command'] == 'sleep']")" = \
+  "[$holder]" ] || fail "scan names the holder: $out"
+# Without --port and with several probes a command stops with the list.
+expect 2 info --stay-in-loader
+contains "$err" "the scan found 3 probes; name one with --port" "several probes"
+grep -qE "^$probe4 +COM4 +- +busy: open in .*sleep \(pid $holder\)" <<<"$err" || fail "busy row: $err"
+kill "$locker"
+wait "$locker" 2>/dev/null || true
+# With exactly one probe the command serves it and says which.
+XDG_CONFIG_HOME=$work/solo "$cli" ports --map COM3 "$probe3" >/dev/null
+XDG_CONFIG_HOME=$work/solo expect 0 info --json --stay-in-loader
+[ "$(json 'j["port"], j["serial"]')" = "COM3 10000003" ] || fail "the one probe: $out"
+contains "$err" "no --port given; using COM3 ($probe3), the one probe found" "the one probe"
 echo "cli_many: ok"

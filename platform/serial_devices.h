@@ -1,0 +1,22 @@
+#pragma once
+// The serial devices of this host that a user could open, each once, with the names that lead
+// to it: what a scan for probes tries.
+#include <string>
+#include <vector>
+
+namespace vanta {
+
+struct SerialDevice {
+  std::string device;                 // the node, links resolved (a dangling link: its target)
+  std::string byId;                   // a /dev/serial/by-id/ link to it, "" when there is none
+  std::vector<std::string> comNames;  // the COM names that stand for it ("COM5"), lowest first
+  bool exists = true;                 // false for a COM link whose device is gone
+};
+
+// /dev/serial/by-id/*, /dev/ttyUSB*, /dev/ttyACM*, the /dev/ttyS* with a UART behind them, and
+// every COM link in PortLinkDirectory(), merged so that each device is listed once, in natural
+// order of the device path (ttyS2 before ttyS10). An unmapped COM1 to COM19 names the /dev/ttyS
+// it stands for. A /dev/ttyS held by another process is listed without being opened.
+std::vector<SerialDevice> FindSerialDevices();
+
+}  // namespace vanta
