@@ -12,7 +12,7 @@
 
 #include "app/qt_dialog_units.h"
 #include "dialog/dialog_controller.h"
-#include "update/dialog_view.h"
+#include "dialog/dialog_view.h"
 
 class QComboBox;
 class QLabel;

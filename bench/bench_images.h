@@ -10,8 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "dialog/dialog_view.h"
 #include "sim/virtual_probe.h"
-#include "update/dialog_view.h"
 
 namespace vanta::bench {
 

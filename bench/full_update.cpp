@@ -8,10 +8,10 @@
 #include <string>
 
 #include "bench/bench_images.h"
+#include "dialog/dialog_controller.h"
 #include "link/link_session.h"
 #include "link/loader.h"
 #include "sim/virtual_probe.h"
-#include "update/update_flows.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "cli/console.h"
-#include "update/dialog_view.h"
+#include "dialog/dialog_view.h"
 
 namespace vanta::cli {
 

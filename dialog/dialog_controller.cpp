@@ -11,6 +11,43 @@ namespace vanta {
 namespace {
 
 constexpr int kConnectAttempts = 10;
+constexpr const char* kUpdatePassed = "Updating firmware and logic passed!";
+constexpr const char* kUpdateFailed = "Updating firmware and logic failed!";
+
+// The flows hold the wait cursor for their whole run, and the steps they call show message boxes
+// of their own. A box must never come up under the wait cursor, so this view lets every level
+// rest while a box is shown and takes them up again afterwards.
+class CursorRestingView : public StepView {
+ public:
+  explicit CursorRestingView(StepView& inner) : inner_(inner) {}
+
+  void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+  MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                            MessageButtons buttons) override {
+    for (int i = 0; i < depth_; ++i) inner_.EndWaitCursor();
+    const MessageAnswer answer = inner_.ShowMessage(text, caption, icon, buttons);
+    for (int i = 0; i < depth_; ++i) inner_.BeginWaitCursor();
+    return answer;
+  }
+  void BeginWaitCursor() override {
+    ++depth_;
+    inner_.BeginWaitCursor();
+  }
+  void EndWaitCursor() override {
+    if (depth_ == 0) return;
+    --depth_;
+    inner_.EndWaitCursor();
+  }
+
+ private:
+  StepView& inner_;
+  int depth_ = 0;
+};
+
+void ShowVersionLabels(DialogView& view, const DeviceIdentity& identity) {
+  view.SetVersionLabel(VersionLabel::Firmware, VersionText(identity.firmwareVersion));
+  view.SetVersionLabel(VersionLabel::Logic, VersionText(identity.logicVersion));
+}
 
 // Which part of Transmit a code of TransmitSetup stopped.
 FlowStage TransmitStage(ResultCode code) {
@@ -25,6 +62,64 @@ FlowStage TransmitStage(ResultCode code) {
 }
 
 }  // namespace
+
+FlowOutcome OnUpdate(FlowContext& context) {
+  CursorRestingView view(context.view);
+  DialogFields& fields = context.fields;
+  DeviceIdentity& identity = fields.identity;
+  WaitCursor cursor(view);
+
+  UpdateContext update{context.link,
+                       view,
+                       identity,
+                       fields.newestFirmwareVersion,
+                       fields.newestLogicVersion,
+                       context.progress,
+                       context.imageDirs,
+                       context.firmware};
+  const FlowOutcome outcome = UpdateProbe(update);
+  // Rebuilt whatever the read gave, once the update came as far as reading the identity again.
+  if (outcome.passed || outcome.stage == FlowStage::IdentityRead) {
+    fields.macAddressText = MacAddressText(identity.serialNumber);
+  }
+  if (outcome.passed) {
+    ExchangeData(context.view, fields, Exchange::Load);
+    view.SetStatus(kUpdatePassed);
+    const bool current = fields.newestFirmwareVersion == identity.firmwareVersion &&
+                         fields.newestLogicVersion == identity.logicVersion;
+    context.view.EnableButton(FlowButton::Update, !current);
+  } else {
+    view.SetStatus(kUpdateFailed);
+    identity.firmwareVersion = 0;
+    identity.logicVersion = 0;
+  }
+  ShowVersionLabels(context.view, identity);
+  return outcome;
+}
+
+FlowOutcome OnErase(FlowContext& context) {
+  CursorRestingView view(context.view);
+  // No is the default: an Enter meant to dismiss what looks like a notice must not erase.
+  if (view.ShowMessage("Erase Flash and EPLD?", "", MessageIcon::Exclamation,
+                       MessageButtons::YesNoDefaultNo) != MessageAnswer::Yes) {
+    return FlowOutcome::Failed(FlowStage::Declined);
+  }
+  DialogFields& fields = context.fields;
+  WaitCursor cursor(view);
+  const FlowOutcome outcome = EraseProbe(context.link, view);
+  fields.identity.logicVersion = 0;
+  fields.identity.firmwareVersion = 0;
+  if (!outcome.passed) {
+    view.SetStatus("Erasing Flash and EPLD failed!");
+  } else {
+    ExchangeData(context.view, fields, Exchange::Load);
+    view.SetStatus("Erasing Flash and EPLD passed!");
+    context.view.EnableButton(FlowButton::Update, true);
+  }
+  // Both versions now count as none, and read so as every other label does.
+  ShowVersionLabels(context.view, fields.identity);
+  return outcome;
+}
 
 DialogController::DialogController(DialogView& view, std::unique_ptr<ProbeLink> link,
                                    ImageDirectories imageDirs)

@@ -4,14 +4,35 @@
 #include <memory>
 #include <string>
 
+#include "dialog/dialog_view.h"
 #include "link/link_session.h"
 #include "setup/setup_block.h"
-#include "update/dialog_view.h"
 #include "update/firmware.h"
 #include "update/flow_outcome.h"
 #include "update/update_flows.h"
 
 namespace vanta {
+
+// What the Update and Erase buttons work on: the window's link, view, fields and progress
+// display.
+struct FlowContext {
+  ProbeLink& link;
+  DialogView& view;
+  DialogFields& fields;
+  ProgressDisplay& progress;
+  ImageDirectories imageDirs;  // where the image files are looked for, most preferred first
+  FirmwareOptions firmware{};
+};
+
+// The Update button: UpdateProbe under the wait cursor, then the outcome in the status line, the
+// controls, the Update button and the version labels (both unknown after a failure); returns it
+// as well.
+FlowOutcome OnUpdate(FlowContext& context);
+
+// The Erase button: after a Yes to "Erase Flash and EPLD?" (Declined after a No), EraseProbe
+// under the wait cursor; both versions count as none afterwards. The first failure is the one
+// returned.
+FlowOutcome OnErase(FlowContext& context);
 
 class DialogController {
  public:

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "update/dialog_view.h"
+#include "dialog/dialog_view.h"
 
 namespace vanta {
 

@@ -63,7 +63,7 @@ JedecParse ParseJedec(const uint8_t* text, size_t size, FuseMap& map, ParseProbl
   return JedecParse::Ok;
 }
 
-int ReadJedecFile(DialogView& view, const std::string& path, FuseMap& map, FlowOutcome* failure) {
+int ReadJedecFile(StepView& view, const std::string& path, FuseMap& map, FlowOutcome* failure) {
   view.SetStatus("Logic: Reading JEDEC File ...");
   map.clear();
   map.resize(kFuseRows);

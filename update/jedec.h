@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "update/dialog_view.h"
 #include "update/flow_outcome.h"
+#include "update/step_view.h"
 
 namespace vanta {
 
@@ -22,7 +22,7 @@ JedecParse ParseJedec(const uint8_t* text, size_t size, FuseMap& map, ParseProbl
 // fuses, else 0 after its message box ("Logic: Cannot open JEDEC file!", "Logic: Illegal JEDEC
 // file format!", "Illegal JEDEC file format!"), which fills failure (when given) as LogicFile.
 // Status "Logic: Reading JEDEC File ...".
-int ReadJedecFile(DialogView& view, const std::string& path, FuseMap& map,
+int ReadJedecFile(StepView& view, const std::string& path, FuseMap& map,
                   FlowOutcome* failure = nullptr);
 
 }  // namespace vanta

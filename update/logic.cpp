@@ -18,7 +18,7 @@ int Failed(FlowOutcome* failure, FlowStage stage, ResultCode code) {
 
 // One loader command under the wait cursor; a failure shows its message after the cursor ended.
 template <typename Command>
-int SingleCommandStep(DialogView& view, FlowStage stage, FlowOutcome* failure, Command command) {
+int SingleCommandStep(StepView& view, FlowStage stage, FlowOutcome* failure, Command command) {
   WaitCursor cursor(view);
   const ResultCode rc = command();
   cursor.End();
@@ -29,7 +29,7 @@ int SingleCommandStep(DialogView& view, FlowStage stage, FlowOutcome* failure, C
   return 1;
 }
 
-void ShowRowPercent(DialogView& view, const char* format, int row) {
+void ShowRowPercent(StepView& view, const char* format, int row) {
   char text[80];
   std::snprintf(text, sizeof text, format, static_cast<unsigned>((100 * row) / kFuseRows));
   view.SetStatus(text);
@@ -47,17 +47,17 @@ bool WellFormed(const FuseMap& map) {
 
 }  // namespace
 
-int OpenLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
+int OpenLogicAccess(ProbeLink& link, StepView& view, FlowOutcome* failure) {
   return SingleCommandStep(view, FlowStage::LogicAccess, failure,
                            [&link] { return EnterLogicAccess(link); });
 }
 
-int CloseLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
+int CloseLogicAccess(ProbeLink& link, StepView& view, FlowOutcome* failure) {
   return SingleCommandStep(view, FlowStage::LogicAccess, failure,
                            [&link] { return LeaveLogicAccess(link); });
 }
 
-int CheckLogicDeviceType(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
+int CheckLogicDeviceType(ProbeLink& link, StepView& view, FlowOutcome* failure) {
   uint8_t type = 0;
   if (!SingleCommandStep(view, FlowStage::LogicDeviceType, failure,
                          [&link, &type] { return ReadLogicDeviceType(link, type); })) {
@@ -70,13 +70,13 @@ int CheckLogicDeviceType(ProbeLink& link, DialogView& view, FlowOutcome* failure
   return 1;
 }
 
-int EraseLogicDevice(ProbeLink& link, DialogView& view, FlowOutcome* failure) {
+int EraseLogicDevice(ProbeLink& link, StepView& view, FlowOutcome* failure) {
   view.SetStatus("Logic: Erasing ...");
   return SingleCommandStep(view, FlowStage::LogicErase, failure,
                            [&link] { return EraseLogic(link); });
 }
 
-int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+int ProgramFuseMap(ProbeLink& link, StepView& view, const FuseMap& map, const std::string& ues,
                    FlowOutcome* failure) {
   view.SetStatus("Logic: Programming ...");
   if (!WellFormed(map)) {
@@ -103,7 +103,7 @@ int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const 
   return 1;
 }
 
-int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+int VerifyFuseMap(ProbeLink& link, StepView& view, const FuseMap& map, const std::string& ues,
                   FlowOutcome* failure) {
   view.SetStatus("Logic: Verifying ...");
   if (!WellFormed(map)) {

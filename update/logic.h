@@ -5,19 +5,19 @@
 #include <string>
 
 #include "link/link_session.h"
-#include "update/dialog_view.h"
 #include "update/flow_outcome.h"
 #include "update/jedec.h"
+#include "update/step_view.h"
 
 namespace vanta {
 
-int OpenLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
-int CloseLogicAccess(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
-int CheckLogicDeviceType(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
-int EraseLogicDevice(ProbeLink& link, DialogView& view, FlowOutcome* failure = nullptr);
-int ProgramFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+int OpenLogicAccess(ProbeLink& link, StepView& view, FlowOutcome* failure = nullptr);
+int CloseLogicAccess(ProbeLink& link, StepView& view, FlowOutcome* failure = nullptr);
+int CheckLogicDeviceType(ProbeLink& link, StepView& view, FlowOutcome* failure = nullptr);
+int EraseLogicDevice(ProbeLink& link, StepView& view, FlowOutcome* failure = nullptr);
+int ProgramFuseMap(ProbeLink& link, StepView& view, const FuseMap& map, const std::string& ues,
                    FlowOutcome* failure = nullptr);
-int VerifyFuseMap(ProbeLink& link, DialogView& view, const FuseMap& map, const std::string& ues,
+int VerifyFuseMap(ProbeLink& link, StepView& view, const FuseMap& map, const std::string& ues,
                   FlowOutcome* failure = nullptr);
 
 // The 120-character bit text of the first 15 characters of ues (missing ones count 0), eight

@@ -1,30 +1,34 @@
 #pragma once
-// The Update and Erase buttons.
-#include <string>
-
+// The work behind the Update and Erase buttons, on the probe and the status line alone; the dialog
+// shows the outcome in its labels and buttons.
 #include "link/link_session.h"
-#include "update/dialog_view.h"
+#include "link/loader.h"
 #include "update/firmware.h"
 #include "update/flow_outcome.h"
+#include "update/image_catalogue.h"
+#include "update/step_view.h"
 
 namespace vanta {
 
-// What a flow works on: the window's link, view, fields and progress display.
-struct FlowContext {
+// What an update works on.
+struct UpdateContext {
   ProbeLink& link;
-  DialogView& view;
-  DialogFields& fields;
+  StepView& view;
+  DeviceIdentity& identity;  // the probe's as last read; read again at the end
+  ImageVersion newestFirmwareVersion = 0;
+  ImageVersion newestLogicVersion = 0;
   ProgressDisplay& progress;
   ImageDirectories imageDirs;  // where the image files are looked for, most preferred first
-  FirmwareOptions firmware{};
+  FirmwareOptions firmware{};  // its imageDirs, when empty, are imageDirs
 };
 
-// Brings firmware and logic to the newest images on disk (each only when its version differs),
-// then reads the identity again and shows the outcome; returns it as well.
-FlowOutcome OnUpdate(FlowContext& context);
+// Brings firmware and logic to the newest images on disk (each only when its version differs
+// from identity's), then reads identity again. The first failure is the one returned; the
+// identity was read again when the outcome passed or failed at IdentityRead.
+FlowOutcome UpdateProbe(UpdateContext& context);
 
-// After a Yes to "Erase Flash and EPLD?": erases the logic device and all six flash sectors
-// (Declined after a No). The first failure is the one returned.
-FlowOutcome OnErase(FlowContext& context);
+// Erases the logic device (under logic access, left in every case) and then all six flash
+// sectors, whatever became of the logic. The first failure is the one returned.
+FlowOutcome EraseProbe(ProbeLink& link, StepView& view);
 
 }  // namespace vanta

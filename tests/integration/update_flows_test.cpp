@@ -1,10 +1,9 @@
-#include "update/update_flows.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "dialog/dialog_controller.h"
 #include "link/loader.h"
 #include "sim/virtual_probe.h"
 #include "tests/support/image_gen.h"

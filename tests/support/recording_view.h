@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "update/dialog_view.h"
+#include "dialog/dialog_view.h"
 
 namespace vanta::test {
 

@@ -1,8 +1,8 @@
 // The dialog's data exchange: binding order, the two refusals, and where the focus goes.
 #include <gtest/gtest.h>
 
+#include "dialog/dialog_view.h"
 #include "tests/support/recording_view.h"
-#include "update/dialog_view.h"
 
 namespace vanta {
 namespace {

@@ -99,8 +99,8 @@ TEST_F(LogicSteps, SingleCommandStepsSendTheirCommandUnderTheWaitCursor) {
 }
 
 TEST_F(LogicSteps, ACommandWithoutAnswerIsACommunicationFailure) {
-  int (*steps[])(ProbeLink&, DialogView&, FlowOutcome*) = {OpenLogicAccess, CloseLogicAccess,
-                                                           CheckLogicDeviceType, EraseLogicDevice};
+  int (*steps[])(ProbeLink&, StepView&, FlowOutcome*) = {OpenLogicAccess, CloseLogicAccess,
+                                                         CheckLogicDeviceType, EraseLogicDevice};
   const uint8_t codes[] = {LDR_LOGIC_ACCESS, LDR_LOGIC_ACCESS, LDR_LOGIC_DEVICE_TYPE,
                            LDR_LOGIC_ERASE};
   const FlowStage stages[] = {FlowStage::LogicAccess, FlowStage::LogicAccess,

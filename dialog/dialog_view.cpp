@@ -1,4 +1,4 @@
-#include "update/dialog_view.h"
+#include "dialog/dialog_view.h"
 
 #include "setup/dotted_quad.h"
 
@@ -75,10 +75,6 @@ bool ExchangeData(DialogView& view, DialogFields& fields, Exchange direction) {
 
 std::string MacAddressText(const std::string& serialNumber) {
   return "0A4F19" + serialNumber.substr(0, 6);
-}
-
-void ShowError(DialogView& view, const std::string& text) {
-  view.ShowMessage(text, "", MessageIcon::Exclamation, MessageButtons::Ok);
 }
 
 }  // namespace vanta

@@ -1,11 +1,13 @@
 #pragma once
-// The narrow face of the main dialog that the flows talk to. The Qt window, the command line and
-// the tests' recording fake each implement DialogView; the flows own DialogFields.
+// The main dialog's form as the flows see it: version labels, buttons, the bound controls and
+// their exchange. The Qt window, the command line and the tests' recording fake each implement
+// DialogView; the controller owns DialogFields.
 #include <cstdint>
 #include <string>
 
 #include "link/loader.h"
 #include "update/image_catalogue.h"
+#include "update/step_view.h"
 
 namespace vanta {
 
@@ -13,15 +15,6 @@ enum class VersionLabel { Loader, Firmware, Logic, NewestFirmware, NewestLogic }
 enum class FlowButton { Connect, Current, Update, Erase, Transmit };
 // The edit fields in the order the dialog exchanges them.
 enum class EditField { ProbeIp, SubnetMask, Gateway, ConfigHost, ConfigFile };
-enum class MessageIcon { None, Exclamation, Question };
-// YesNo has Yes as its default button (Enter), YesNoDefaultNo has No; Escape answers No in both.
-enum class MessageButtons { Ok, YesNo, YesNoDefaultNo };
-inline constexpr bool AsksYesNo(MessageButtons buttons) {
-  return buttons != MessageButtons::Ok;
-}
-enum class MessageAnswer { Ok, Yes, No };
-
-inline constexpr const char* kAppTitle = "vantaLink";  // caption of boxes without their own
 inline constexpr int kPortCount = 19;
 inline constexpr int kSpeedCount = 5;
 inline constexpr int kAddressFieldLimit = 15;
@@ -35,11 +28,9 @@ struct ControlValues {
   std::string macAddressText;  // MAC label (load only)
 };
 
-class DialogView {
+// The status line, message boxes and wait cursor come from StepView.
+class DialogView : public StepView {
  public:
-  virtual ~DialogView() = default;
-  // The status line; shown at once, also while a flow blocks.
-  virtual void SetStatus(const std::string& text) = 0;
   virtual void SetVersionLabel(VersionLabel label, const std::string& text) = 0;
   virtual void EnableButton(FlowButton button, bool enabled) = 0;
   // Save direction: the controls' current contents.
@@ -49,12 +40,6 @@ class DialogView {
   virtual void WriteControls(const ControlValues& values) = 0;
   // Keyboard focus to field with its whole text selected (after a failed save exchange).
   virtual void FocusField(EditField field) = 0;
-  // caption "" means the application title.
-  virtual MessageAnswer ShowMessage(const std::string& text, const std::string& caption,
-                                    MessageIcon icon, MessageButtons buttons) = 0;
-  // Nested begin/end pairs balance; the cursor shows while the depth is above 0.
-  virtual void BeginWaitCursor() = 0;
-  virtual void EndWaitCursor() = 0;
 };
 
 // The dialog's state that the flows share.
@@ -79,26 +64,5 @@ bool ExchangeData(DialogView& view, DialogFields& fields, Exchange direction);
 
 // "0A4F19" followed by the first six characters of the serial number (all of a shorter one).
 std::string MacAddressText(const std::string& serialNumber);
-
-// Shows an OK box with an exclamation icon and the application title.
-void ShowError(DialogView& view, const std::string& text);
-
-// Balances one BeginWaitCursor/EndWaitCursor pair on every path out of a scope.
-class WaitCursor {
- public:
-  explicit WaitCursor(DialogView& view) : view_(view) { view_.BeginWaitCursor(); }
-  ~WaitCursor() { End(); }
-  // Ends the cursor early (before a message box); the destructor then does nothing.
-  void End() {
-    if (active_) view_.EndWaitCursor();
-    active_ = false;
-  }
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
-
- private:
-  DialogView& view_;
-  bool active_ = true;
-};
 
 }  // namespace vanta
