@@ -3,8 +3,10 @@
 #include <dirent.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +80,23 @@ std::vector<std::string> ListDirectory(const std::string& dir, const std::string
   }
   closedir(d);
   return names;
+}
+
+std::vector<std::string> ListVisibleEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return names;
+  while (dirent* entry = readdir(d)) {
+    if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 TextFile::~TextFile() {

@@ -27,6 +27,14 @@ std::string ProgramDirectory();
 // sensitive. A missing or unreadable directory gives an empty list.
 std::vector<std::string> ListDirectory(const std::string& dir, const std::string& pattern);
 
+// Names of every entry of dir but those starting with '.' (".", "..", and the temporary links
+// udev makes before it renames them into place), sorted. A missing or unreadable directory gives
+// an empty list.
+std::vector<std::string> ListVisibleEntries(const std::string& dir);
+
+// True when path names a directory (following links).
+bool IsDirectory(const std::string& path);
+
 // Reads a file line by line in text mode: CR LF reaches the caller as one LF, and the line end
 // stays attached. One ReadLine takes at most bufferSize - 1 characters, like fgets with a buffer
 // of bufferSize: the rest of a longer line comes with the next call.
