@@ -21,7 +21,9 @@
 #include "cli/probe_job.h"
 #include "cli/probe_scan.h"
 #include "cli/settings_file.h"
+#include "cli/watch.h"
 #include "link/link_session.h"
+#include "platform/files.h"
 #include "platform/ports.h"
 #include "platform/serial_devices.h"
 
@@ -48,6 +50,8 @@ struct Options {
   std::string unmap;
   std::string file, range;
   std::string setupAction, extract;
+  bool watch = false;
+  std::string watchDir, log;
 };
 
 struct Commands {
@@ -100,6 +104,15 @@ Commands BuildApp(CLI::App& app, Options& o) {
   app.add_flag("-q,--quiet", o.quiet, "less output: no progress, only results and errors");
   app.add_flag("--stay-in-loader", o.stayInLoader,
                "leave the probe in its loader instead of starting its firmware at the end");
+  app.add_flag("--watch", o.watch,
+               "a bench: serve every serial device plugged in from now on, once each time it is "
+               "plugged in (update, erase --yes, transmit, info); Ctrl-C lets the probes being "
+               "served finish and ends, a second Ctrl-C abandons them at once");
+  app.add_option("--watch-dir", o.watchDir,
+                 "where --watch looks for devices (default: /dev/serial/by-id)")
+      ->option_text("DIR");
+  app.add_option("--log", o.log, "with --watch: append one JSON object a probe to FILE")
+      ->option_text("FILE");
 
   c.linkCheck = app.add_subcommand("link-check", FindHelpPage("link-check").summary);
   c.linkCheck->add_option("-n,--count", o.transactions, "transactions to time (default 5)")
@@ -448,10 +461,28 @@ int RunCli(int argc, char** argv) {
   const bool scanOnly = c.scan->parsed();
   if (scanOnly && !names.empty()) return UsageError("scan tries every serial device; no --port");
   // Neither a port named nor one saved: the probe is found by a scan once the options are checked.
-  const bool findProbe = !scanOnly && names.empty() && !stored.portIndex;
+  const bool findProbe = !o.watch && !scanOnly && names.empty() && !stored.portIndex;
   std::vector<ProbeTarget> targets;
   std::string error;
-  if (!scanOnly && !findProbe && !ResolveTargets(names, stored, targets, error)) {
+  if (o.watch) {
+    if (!names.empty()) {
+      return UsageError(
+          "--watch serves the devices that appear in its directory: leave out --port and "
+          "--ports");
+    }
+    if (command != Command::Update && command != Command::Erase && command != Command::Transmit &&
+        command != Command::Info) {
+      return UsageError("--watch serves update, erase --yes, transmit and info");
+    }
+    if (command == Command::Erase && !o.yes) {
+      return UsageError("--watch erases every probe plugged in without asking: add --yes");
+    }
+    if (!o.watchDir.empty() && !IsDirectory(o.watchDir)) {
+      return UsageError("--watch-dir " + o.watchDir + " is no directory");
+    }
+  } else if (!o.watchDir.empty() || !o.log.empty()) {
+    return UsageError("--watch-dir and --log go with --watch");
+  } else if (!scanOnly && !findProbe && !ResolveTargets(names, stored, targets, error)) {
     return UsageError(error);
   }
 
@@ -606,6 +637,16 @@ int RunCli(int argc, char** argv) {
       }
       settings.yesNo = YesNoPolicy::AnswerYes;
     }
+  }
+
+  if (o.watch) {
+    WatchOptions watch;
+    watch.directory = o.watchDir.empty() ? "/dev/serial/by-id" : o.watchDir;
+    watch.logPath = o.log;
+    watch.json = o.json;
+    const ExitStatus status = RunWatch(settings, watch, console);
+    console.Close();
+    return status;
   }
 
   std::vector<int> slots;

@@ -81,7 +81,7 @@ double Console::ElapsedSeconds() const {
 
 int Console::AddSlot(const std::string& label) {
   std::lock_guard lock(mutex_);
-  slots_.push_back(Slot{label, "", "", -1});
+  slots_.push_back(Slot{label, "", "", -1, false});
   if (live_ && !closed_ && verbosity_ != Verbosity::Quiet) {
     EraseBlockLocked();
     DrawBlockLocked();
@@ -91,7 +91,9 @@ int Console::AddSlot(const std::string& label) {
 
 size_t Console::LabelWidthLocked() const {
   size_t width = 0;
-  for (const Slot& slot : slots_) width = std::max(width, slot.label.size());
+  for (const Slot& slot : slots_) {
+    if (!slot.retired) width = std::max(width, slot.label.size());
+  }
   return width;
 }
 
@@ -105,11 +107,13 @@ void Console::EraseBlockLocked() {
 void Console::DrawBlockLocked() {
   size_t width = TerminalWidth();
   size_t labelWidth = LabelWidthLocked();
+  drawn_ = 0;
   for (const Slot& slot : slots_) {
+    if (slot.retired) continue;
     std::fprintf(stderr, "%s\n",
                  RenderProgressLine(slot.label, labelWidth, slot.status, width).c_str());
+    ++drawn_;
   }
-  drawn_ = slots_.size();
   std::fflush(stderr);
 }
 
@@ -135,6 +139,22 @@ void Console::Status(int slot, const std::string& text) {
   s.lastPrintedDecile = decile;
   std::fprintf(stderr, "%s: %s\n", s.label.c_str(), text.c_str());
   std::fflush(stderr);
+}
+
+void Console::Retire(int slot) {
+  std::lock_guard lock(mutex_);
+  if (slot < 0 || static_cast<size_t>(slot) >= slots_.size()) return;
+  slots_[static_cast<size_t>(slot)].retired = true;
+  if (live_ && !closed_ && verbosity_ != Verbosity::Quiet) {
+    EraseBlockLocked();
+    DrawBlockLocked();
+  }
+}
+
+std::string Console::LastStatus(int slot) {
+  std::lock_guard lock(mutex_);
+  if (slot < 0 || static_cast<size_t>(slot) >= slots_.size()) return "";
+  return slots_[static_cast<size_t>(slot)].status;
 }
 
 void Console::Note(int slot, const std::string& text, bool error) {

@@ -34,6 +34,11 @@ class Console {
   int AddSlot(const std::string& label);
   // A status text of the probe in slot; percentages become a bar (live) or a line every 10%.
   void Status(int slot, const std::string& text);
+  // The probe in slot is done: its progress line is no longer drawn (a watch adds slots for as
+  // long as it runs).
+  void Retire(int slot);
+  // The status text the probe in slot showed last.
+  std::string LastStatus(int slot);
   // A line printed above the progress lines (messages, summaries), to out or to stderr.
   void Note(int slot, const std::string& text, bool error);
   // A trace line, always printed (standard error).
@@ -52,6 +57,7 @@ class Console {
     std::string status;
     std::string lastPrintedBase;
     int lastPrintedDecile = -1;
+    bool retired = false;
   };
   void EraseBlockLocked();
   void DrawBlockLocked();

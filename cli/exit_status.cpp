@@ -120,6 +120,16 @@ std::string OutcomeLine(const FlowOutcome& outcome, const std::string& detail) {
   return line;
 }
 
+ExitStatus WorseStatus(ExitStatus a, ExitStatus b) {
+  static constexpr ExitStatus kWorstFirst[] = {EXIT_VERIFY,  EXIT_COMM,       EXIT_OTHER,
+                                               EXIT_USAGE,   EXIT_SETUP_FILE, EXIT_IMAGE,
+                                               EXIT_CONNECT, EXIT_DECLINED};
+  for (ExitStatus status : kWorstFirst) {
+    if (a == status || b == status) return status;
+  }
+  return EXIT_OK;
+}
+
 const char* ExitStatusName(ExitStatus status) {
   switch (status) {
     case EXIT_OK:

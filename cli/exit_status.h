@@ -32,6 +32,12 @@ const char* OutcomeSentence(const FlowOutcome& outcome);
 // beyond the outcome: the file and line, the address) or else the sentence, then the code's name.
 std::string OutcomeLine(const FlowOutcome& outcome, const std::string& detail);
 
+// The worse of two statuses, for a watch that reports one status for every probe it served: a
+// probe left holding wrong data (6) first, then one left part-written or unreachable (4), any
+// other failure (1), a refused entry (2), the files every probe needs (7, 5), a device that was
+// no probe or could not be opened (3), an erase not confirmed (8); success last.
+ExitStatus WorseStatus(ExitStatus a, ExitStatus b);
+
 // One line for --help.
 const char* ExitStatusName(ExitStatus status);
 

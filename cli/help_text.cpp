@@ -19,6 +19,20 @@ const HelpPage kProgram = {
     "gets its own link, its own thread and its own progress line, a failing probe never stops "
     "the others, and a table at the end shows port, serial number, versions before and after, "
     "result and time of every probe.\n\n"
+    "--watch serves a production bench: the command (update, erase --yes, transmit or info) "
+    "runs once on every serial device that appears in /dev/serial/by-id, or in --watch-dir DIR, "
+    "each on its own thread so that several probes are served at once. One line a probe gives "
+    "the time, port, serial number, versions before and after, seconds and result, and the "
+    "tally of passed and failed probes. Devices present when the watch starts are not served; "
+    "a device is served again after it was unplugged and plugged back in. A device that "
+    "refuses to open (udev not done with it yet, or busy) is tried again, up to five times a "
+    "second apart, before it counts as failed. --log FILE appends each probe's --json object, "
+    "with the time it ended, as one line written at once; --json prints the same lines on "
+    "standard output. Ctrl-C or SIGTERM stops the watch: the probes being served are finished "
+    "first, then a summary is printed. A second Ctrl-C ends at once and abandons the probes "
+    "still being served, naming each and the step it was in: a probe abandoned in the middle "
+    "of a write is left half written, and must be plugged in again. --watch does not go with "
+    "--port or --ports.\n\n"
     "A port is a COM name or a device path. COMn stands for the link COMn in "
     "~/.config/Norvane/ports/ (made by 'vantalink-cli ports --map'), else for /dev/ttyS<n-1>, as "
     "in the window's Port list. Without --port and --speed the port and speed the window saved "
@@ -34,7 +48,9 @@ const HelpPage kProgram = {
     "vantalink-cli info --port /dev/ttyUSB0 --speed 115200 --json\n"
     "vantalink-cli update --ports COM1,COM2,COM3,COM4 --speed 115200\n"
     "vantalink-cli ports --map COM5 /dev/ttyUSB0\n"
-    "vantalink-cli link-check --port COM5 --trace"};
+    "vantalink-cli link-check --port COM5 --trace\n"
+    "# a bench: every probe plugged in from now on, until Ctrl-C\n"
+    "vantalink-cli update --watch --speed 115200 --log bench.jsonl"};
 
 const HelpPage kPages[] = {
     {"link-check", "connect and time a few transactions",
@@ -83,7 +99,9 @@ const HelpPage kPages[] = {
      "vantalink-cli update --port COM1 --speed 115200\n"
      "vantalink-cli update --firmware-only --fast --verify --image-dir ./images --port COM1\n"
      "# a tray of four probes at once, results as JSON\n"
-     "vantalink-cli update --ports COM1,COM2,COM3,COM4 --speed 115200 --json"},
+     "vantalink-cli update --ports COM1,COM2,COM3,COM4 --speed 115200 --json\n"
+     "# a bench: every probe plugged in from now on, until Ctrl-C\n"
+     "vantalink-cli update --watch --speed 115200 --log bench.jsonl"},
     {"erase", "erase the probe's flash and logic", "vantalink-cli erase [--yes] [GLOBAL OPTIONS]",
      "Does what the Erase button does: erases the logic device and all six flash sectors, the "
      "network setup, the stand-alone configuration and the firmware included; the probe keeps "
@@ -256,7 +274,9 @@ const std::vector<HelpFile>& HelpFiles() {
 const char* ExitStatusNote() {
   return "With several probes the status is that of the first probe that failed, in the order "
          "the ports were given. Without --port (and no port saved by the window) the status is 2 "
-         "when the scan finds no probe or several.";
+         "when the scan finds no probe or several. With --watch it is 0 when every probe served "
+         "passed (or none was served), else that of the worst failure, worst first: 6, 4, 1, 2, "
+         "7, 5, 3.";
 }
 
 std::vector<OptionHelp> ListOptions(const CLI::App* app, bool skipHelp) {

@@ -110,6 +110,15 @@ std::string FormatTable(const std::vector<ProbeResult>& results) {
   return text;
 }
 
+std::string FormatProbeLine(const ProbeResult& r) {
+  return r.label + "  serial " +
+         (r.haveBefore && !r.before.serialNumber.empty() ? r.before.serialNumber : "-") +
+         "  loader " + (r.haveBefore ? VersionText(r.before.loaderVersion) : "-") + "  firmware " +
+         BeforeAfter(r, r.before.firmwareVersion, r.after.firmwareVersion) + "  logic " +
+         BeforeAfter(r, r.before.logicVersion, r.after.logicVersion) + "  " + Seconds(r.seconds) +
+         "  " + ResultText(r);
+}
+
 std::string FormatInfo(const ProbeResult& r) {
   std::string text;
   text += "Port:      " + r.label + (r.label != r.device ? " (" + r.device + ")" : "") + "\n";

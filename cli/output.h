@@ -17,6 +17,10 @@ std::string FormatHexDump(uint32_t address, const std::vector<uint8_t>& bytes);
 // probe, columns aligned.
 std::string FormatTable(const std::vector<ProbeResult>& results);
 
+// One probe on one line, as a watch prints it when the probe is done: port, serial, loader,
+// firmware and logic versions (before -> after), time and result.
+std::string FormatProbeLine(const ProbeResult& result);
+
 // The info block of one connected probe.
 std::string FormatInfo(const ProbeResult& result);
 

@@ -190,6 +190,7 @@ class Job {
   void ExplainPort(const ProbeLink& link) {
     result_.hint = PortHint(target_.label, target_.device, link.PortOpenFailure());
     result_.portReason = PortReasonJson(link.PortOpenFailure());
+    result_.openFault = link.PortOpenFailure().fault;
     console_.Note(slot_, "hint: " + result_.hint, true);
   }
 

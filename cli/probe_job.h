@@ -11,6 +11,7 @@
 #include "cli/exit_status.h"
 #include "cli/terminal_view.h"
 #include "link/loader.h"
+#include "platform/serial_port.h"
 #include "update/flash_backup.h"
 #include "update/image_catalogue.h"
 
@@ -75,6 +76,8 @@ struct ProbeResult {
   std::string detail;  // the file and line, the address that differs, ...
   // Why the port failed, as the port layer tells ({"class": "busy", ...}); null where it did not.
   nlohmann::json portReason;
+  // How the port refused to open (None when it opened or was never tried).
+  OpenFault openFault = OpenFault::None;
   // The device went away under the command: a communication failure whatever the outcome's
   // stage, and error says so.
   bool deviceGone = false;

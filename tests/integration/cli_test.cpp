@@ -230,6 +230,12 @@ TEST(CliExitStatus, OutcomesMapToTheirClass) {
             "firmware write: the probe reports a programming failure (LDR_E_PROGRAM)");
   EXPECT_EQ(OutcomeLine(FlowOutcome::Failed(FlowStage::NoProbe), ""),
             "probe identification: a loader answered, but reported no Vanta7");
+  // A watch reports the worst: a probe left with wrong or half-written data before a bad file or
+  // a device that was no probe, whatever their numbers or order.
+  EXPECT_EQ(WorseStatus(EXIT_CONNECT, EXIT_COMM), EXIT_COMM);
+  EXPECT_EQ(WorseStatus(EXIT_SETUP_FILE, EXIT_VERIFY), EXIT_VERIFY);
+  EXPECT_EQ(WorseStatus(EXIT_OTHER, EXIT_IMAGE), EXIT_OTHER);
+  EXPECT_EQ(WorseStatus(EXIT_OK, EXIT_CONNECT), EXIT_CONNECT);
 }
 
 // ---- Output ----

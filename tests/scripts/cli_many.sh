@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # vantalink-cli serving four virtual probes at once through the whole Update flow (firmware and
-# logic), one of which fails half-way through its firmware: the others finish, the JSON array and the table report each probe, and the exit
-# status is the failing probe's class. Then scan among them, and commands without --port.
+# logic), one of which fails half-way through its firmware: the others finish, the JSON array and
+# the table report each probe, and the exit status is the failing probe's class. Then scan among
+# them, commands without --port, and --watch serving probes as they appear in a directory.
 # Arguments: build directory, source directory.
 source "$(dirname "$0")/cli_common.bash" "$@"
 
@@ -80,4 +81,92 @@ XDG_CONFIG_HOME=$work/solo "$cli" ports --map COM3 "$probe3" >/dev/null
 XDG_CONFIG_HOME=$work/solo expect 0 info --json --stay-in-loader
 [ "$(json 'j["port"], j["serial"]')" = "COM3 10000003" ] || fail "the one probe: $out"
 contains "$err" "no --port given; using COM3 ($probe3), the one probe found" "the one probe"
+
+# A bench: devices plugged into a watched directory one after another are each served once, two
+# at a time, one unplugged and plugged back is served again, one whose link leads nowhere yet is
+# tried again, and Ctrl-C lets the probe in the middle of its update finish first.
+expect 2 update --watch --port COM1
+contains "$err" "leave out --port" "--watch with --port"
+mkdir -p "$work/img2"
+"$imagegen" --firmware 9 --size 4096 --out "$work/img2" >/dev/null
+"$imagegen" --jedec 4 --out "$work/img2" >/dev/null
+start_sim w1 --serial 20000001 --firmware-version 3 --logic-version 2
+start_sim w2 --serial 20000002 --firmware-version 3 --logic-version 2
+start_sim w3 --serial 20000003 --firmware-version 3 --fail-program-write 5
+start_sim w4 --serial 20000004 --firmware-version 3 --logic-version 2 --program-busy-ms 10
+bench=$work/bench
+mkdir -p "$bench"
+"$cli" update --watch --watch-dir "$bench" --log "$work/bench.log" --speed 115200 \
+  --image-dir "$work/img2" --stay-in-loader >"$work/watch.out" 2>"$work/watch.err" </dev/null &
+watch_pid=$!
+sim_pids+=("$watch_pid")
+# await TEXT FILE WHAT: waits up to 60 s for FILE to contain TEXT.
+await() {
+  local i
+  for i in $(seq 600); do
+    grep -qF -- "$1" "$2" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "$3: '$1' never came: $(cat "$work/watch.err")"
+}
+# logged N: waits until the log holds N objects.
+logged() {
+  local i
+  for i in $(seq 600); do
+    [ "$(wc -l <"$work/bench.log" 2>/dev/null || echo 0)" -ge "$1" ] && return 0
+    sleep 0.1
+  done
+  fail "$1 probes logged: $(cat "$work/bench.log" "$work/watch.err")"
+}
+await "watching $bench" "$work/watch.err" "watch start"
+ln -s "$w1" "$bench/a"
+logged 1
+ln -s "$w2" "$bench/b"
+ln -s "$w3" "$bench/c"
+logged 3
+rm "$bench/a"
+sleep 0.7
+ln -s "$w1" "$bench/a"
+logged 4
+ln -s "$work/late" "$bench/e"
+await "$bench/e: could not be opened yet; trying again (2 of 5)" "$work/watch.err" "retry"
+ln -s "$w2" "$work/late"
+logged 5
+ln -s "$w4" "$bench/d"
+await "d: Firmware: Programming Flash" "$work/watch.err" "d's update"
+kill -INT "$watch_pid"
+set +e
+wait "$watch_pid"
+status=$?
+set -e
+[ "$status" = 4 ] || fail "watch exited $status, expected 4: $(cat "$work/watch.err")"
+contains "$(cat "$work/watch.err")" "stopping: the 1 probe(s) being served are finished first" \
+  "stop message"
+contains "$(cat "$work/watch.out")" "watch ended: 6 served, 5 passed, 1 failed" "summary"
+grep -qE "^[0-9-]+ [0-9:]+  $bench/d  serial 20000004  loader 1.02  firmware 0.03 -> 0.09 .* ok  \[passed 5, failed 1\]$" \
+  "$work/watch.out" || fail "d's line: $(cat "$work/watch.out")"
+python3 - "$work/bench.log" "$bench" <<'PY' || fail "log: $(cat "$work/bench.log")"
+import json, sys
+log = [json.loads(line) for line in open(sys.argv[1])]
+got = [(r["port"].rsplit("/", 1)[1], r["serial"], r["before"]["firmware"], r["after"]["firmware"],
+        r["exitStatus"]) for r in log]
+want = {("a", "20000001", "0.03", "0.09", 0), ("a", "20000001", "0.09", "0.09", 0),
+        ("b", "20000002", "0.03", "0.09", 0), ("c", "20000003", "0.03", "unknown", 4),
+        ("e", "20000002", "0.09", "0.09", 0), ("d", "20000004", "0.03", "0.09", 0)}
+assert len(got) == 6 and set(got) == want, got
+assert got[-1][0] == "d" and all("time" in r for r in log), log
+PY
+# The probe that was in the middle of its update when Ctrl-C came holds the whole image.
+expect 0 read-memory 0x01040004 4092 --port "$w4" --json --stay-in-loader
+python3 - "$work/stdout" "$work/img2/VT7PP4FW.009" <<'PY' || fail "flash of d differs"
+import json, sys
+flash = bytes.fromhex(json.load(open(sys.argv[1]))["data"])
+image = bytearray(b"\xff" * 4096)
+for line in open(sys.argv[2]):
+    if line.startswith("S3"):
+        count, address = int(line[2:4], 16), int(line[4:12], 16) - 0x01040000
+        data = bytes.fromhex(line[12:12 + 2 * (count - 5)])
+        image[address:address + len(data)] = data
+assert flash == bytes(image[4:]), "differs"
+PY
 echo "cli_many: ok"
