@@ -226,8 +226,9 @@ class Watch {
 
   void Summary() {
     std::string text = "watch ended: " + std::to_string(passed_ + failed_) + " served, " +
-                       std::to_string(passed_) + " passed, " + std::to_string(failed_) +
-                       " failed\n";
+                       std::to_string(passed_) + " passed, " + std::to_string(failed_) + " failed" +
+                       (abandoned_ > 0 ? " (" + std::to_string(abandoned_) + " abandoned)" : "") +
+                       "\n";
     if (!failures_.empty()) text += FormatTable(failures_);
     text.pop_back();
     console_.Note(-1, text, false);
@@ -245,6 +246,7 @@ class Watch {
                         "done; plug it in again to serve it again",
                     true);
       ++failed_;
+      ++abandoned_;
       worst_ = WorseStatus(worst_, EXIT_OTHER);
       Emit({{"port", job->target.label},
             {"device", job->target.device},
@@ -266,7 +268,7 @@ class Watch {
   std::vector<std::string> present_;  // sorted, as the last look found them
   std::list<Waiting> waiting_;
   std::list<std::unique_ptr<Running>> running_;
-  int passed_ = 0, failed_ = 0;
+  int passed_ = 0, failed_ = 0, abandoned_ = 0;
   ExitStatus worst_ = EXIT_OK;
   std::vector<ProbeResult> failures_;
 };
