@@ -246,7 +246,7 @@ int RunPorts(const Options& o) {
                   exists ? "exists" : "missing", mapped ? "  (mapped)" : "");
     }
   }
-  if (o.json) std::printf("%s\n", list.dump(2).c_str());
+  if (o.json) std::printf("%s\n", JsonText(list, 2).c_str());
   return EXIT_OK;
 }
 
@@ -296,7 +296,7 @@ int RunScan(const ScanSettings& scan, Console& console, bool quiet, bool json) {
   }
   const std::vector<ScanRow> rows = ScanDevices(devices, scan, console);
   if (json) {
-    std::printf("%s\n", ScanJson(rows).dump(2).c_str());
+    std::printf("%s\n", JsonText(ScanJson(rows), 2).c_str());
   } else {
     std::fputs(FormatScan(rows).c_str(), stdout);
   }
@@ -341,7 +341,7 @@ bool FindOnlyProbe(const ScanSettings& scan, Console& console, bool quiet, bool 
                               {"exitStatus", static_cast<int>(EXIT_USAGE)},
                               {"error", error},
                               {"scan", ScanJson(rows)}};
-    std::printf("%s\n", j.dump(2).c_str());
+    std::printf("%s\n", JsonText(j, 2).c_str());
   }
   return false;
 }
@@ -361,7 +361,7 @@ void PrintResults(Command command, const JobSettings& settings,
       out = nlohmann::json::array();
       for (const ProbeResult& result : results) out.push_back(ResultJson(command, result));
     }
-    std::printf("%s\n", out.dump(2).c_str());
+    std::printf("%s\n", JsonText(out, 2).c_str());
   } else {
     std::string text;
     for (const ProbeResult& result : results) {
@@ -571,7 +571,7 @@ int RunCli(int argc, char** argv) {
                             {"exitStatus", static_cast<int>(EXIT_IMAGE)},
                             {"error", where + problem.what}};
         if (problem.line > 0) j["line"] = problem.line;
-        std::printf("%s\n", j.dump(2).c_str());
+        std::printf("%s\n", JsonText(j, 2).c_str());
       }
       return EXIT_IMAGE;
     }

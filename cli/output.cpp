@@ -240,6 +240,10 @@ std::string FormatLinkCheck(const ProbeResult& r) {
   return lines;
 }
 
+std::string JsonText(const nlohmann::json& value, int indent) {
+  return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 nlohmann::json ResultJson(Command command, const ProbeResult& r) {
   nlohmann::json j = {{"port", r.label},
                       {"device", r.device},

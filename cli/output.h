@@ -37,6 +37,10 @@ std::string FormatStoredSetup(const ProbeResult& result);
 // One line on a link check: speed reached, answers, round-trip times.
 std::string FormatLinkCheck(const ProbeResult& result);
 
+// JSON as text (indent -1: one line). Bytes that are no UTF-8 (a serial number a probe reports
+// with stray bytes) come out as U+FFFD instead of ending the program.
+std::string JsonText(const nlohmann::json& value, int indent = -1);
+
 // Everything about one probe's run as a JSON object.
 nlohmann::json ResultJson(Command command, const ProbeResult& result);
 

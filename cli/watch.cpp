@@ -208,7 +208,7 @@ class Watch {
   // The probe's object on standard output (--json) and in the log, each a line of its own and
   // flushed at once, so that an abrupt end loses no probe already done.
   void Emit(const nlohmann::json& object) {
-    const std::string line = object.dump() + "\n";
+    const std::string line = JsonText(object) + "\n";
     if (options_.json) {
       std::fputs(line.c_str(), stdout);
       std::fflush(stdout);

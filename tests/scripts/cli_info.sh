@@ -27,6 +27,10 @@ expect 0 info --port "$probe" --json --stay-in-loader
 [ "$(json 'j["serial"], j["mac"], j["firmware"], j["logic"], j["result"]')" = \
   "87654321 0A4F19876543 0.05 0.07 ok" ] || fail "info --json: $out"
 [ "$(json 'j["port"] == j["device"]')" = True ] || fail "info --json port: $out"
+# A serial number with a byte that is no UTF-8 still gives JSON, the byte replaced.
+start_sim odd --serial $'\xff2345678'
+expect 0 info --port "$odd" --json --stay-in-loader
+[ "$(json 'ascii(j["serial"])')" = "'\ufffd2345678'" ] || fail "odd serial: $out"
 
 # Without --image-dir the user's data directory counts beside the program's own.
 user_images=$XDG_DATA_HOME/Norvane/vantaLink/images
