@@ -136,6 +136,11 @@ class Watch {
       if (it->tries > 0) Report(it->last);
       it = waiting_.erase(it);
     }
+    for (const std::string& name : present_) {
+      if (!std::binary_search(now.begin(), now.end(), name)) {
+        console_.Note(-1, directory_ + "/" + name + ": unplugged", true);
+      }
+    }
     for (const std::string& name : now) {
       if (Present(name)) continue;
       bool queued = false;

@@ -93,7 +93,7 @@ mkdir -p "$work/img2"
 start_sim w1 --serial 20000001 --firmware-version 3 --logic-version 2
 start_sim w2 --serial 20000002 --firmware-version 3 --logic-version 2
 start_sim w3 --serial 20000003 --firmware-version 3 --fail-program-write 5
-start_sim w4 --serial 20000004 --firmware-version 3 --logic-version 2 --program-busy-ms 10
+start_sim w4 --serial 20000004 --firmware-version 3 --logic-version 2 --program-busy-ms 20
 bench=$work/bench
 mkdir -p "$bench"
 "$cli" update --watch --watch-dir "$bench" --log "$work/bench.log" --speed 115200 \
@@ -125,7 +125,7 @@ ln -s "$w2" "$bench/b"
 ln -s "$w3" "$bench/c"
 logged 3
 rm "$bench/a"
-sleep 0.7
+await "$bench/a: unplugged" "$work/watch.err" "unplug"
 ln -s "$w1" "$bench/a"
 logged 4
 ln -s "$work/late" "$bench/e"
