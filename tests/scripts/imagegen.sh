@@ -24,6 +24,13 @@ grep -qx "\*L00000" "$out/PP4JEDK1.012"
 # 134 rows of 240 fuses in lines of 60.
 [ "$(grep -cE '^[01]{60}\*?$' "$out/PP4JEDK1.012")" -eq 536 ]
 
+# --gap-fill: every other block of 4096 bytes is 0xFF, the first block holding the version.
+"$gen" --firmware 9 --size 16384 --gap-fill 4096 --out "$out" >/dev/null
+[ "$(grep -cE '^S325[0-9A-F]{8}(FF){32}[0-9A-F]{2}$' "$out/VT7PP4FW.009")" -eq 256 ]
+grep -qE '^S32501041000(FF){32}' "$out/VT7PP4FW.009"
+grep -qE '^S32501040000FFFFFFFF1609' "$out/VT7PP4FW.009"
+! grep -qE '^S32501042000(FF){32}' "$out/VT7PP4FW.009"
+
 # Refusals: S1 records cannot reach the firmware sector; no output directory.
 ! "$gen" --firmware 7 --size 16 --out "$out" --type 1 2>/dev/null
 ! "$gen" --firmware 7 --size 16 2>/dev/null

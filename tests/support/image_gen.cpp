@@ -93,7 +93,11 @@ FirmwareImage MakeFirmwareImage(const FirmwareParams& params) {
   image.address = params.address;
   image.bytes.resize(params.size);
   Noise noise(params.seed);
-  for (uint8_t& byte : image.bytes) byte = static_cast<uint8_t>(noise.Next() >> 24);
+  for (uint32_t i = 0; i < params.size; ++i) {
+    const uint8_t byte = static_cast<uint8_t>(noise.Next() >> 24);
+    const bool gap = params.gapFill != 0 && (i / params.gapFill) % 2 == 1;
+    image.bytes[i] = gap ? 0xFF : byte;
+  }
   for (size_t i = 0; i < 4 && i < image.bytes.size(); ++i) image.bytes[i] = 0xFF;
   if (image.bytes.size() > 5) {
     image.bytes[4] = 0x16;

@@ -38,6 +38,9 @@ struct FirmwareParams {
   int recordLength = 32;  // data bytes per record (1..250)
   SRecordStyle style;
   uint32_t seed = 1;  // for the pseudo-random body
+  // When not 0: the body alternates gapFill bytes of data and gapFill bytes of 0xFF (the gap fill
+  // of a boot image), so about half of it is 0xFF. The records still carry every byte.
+  uint32_t gapFill = 0;
 };
 
 struct FirmwareImage {
@@ -47,7 +50,8 @@ struct FirmwareImage {
   std::vector<SRecordData> records;
 };
 
-// An image whose bytes 0..3 are erased, 4..5 hold 0x16 and the version, the rest pseudo-random.
+// An image whose bytes 0..3 are erased, 4..5 hold 0x16 and the version, the rest pseudo-random
+// (with params.gapFill, every other block 0xFF).
 // The address range must fit the record type (S1: 16 bits, S2: 24 bits); otherwise text is empty.
 FirmwareImage MakeFirmwareImage(const FirmwareParams& params);
 

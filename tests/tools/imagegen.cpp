@@ -13,7 +13,7 @@ void Usage() {
   std::fprintf(stderr,
                "usage: vanta7-imagegen --firmware VERSION --size BYTES --out DIR\n"
                "                       [--record-len N] [--type 1|2|3] [--address ADDR]\n"
-               "                       [--crlf] [--lower] [--seed N]\n"
+               "                       [--crlf] [--lower] [--seed N] [--gap-fill N]\n"
                "       vanta7-imagegen --jedec VERSION --out DIR [--base PP4JEDK0|PP4JEDK1]\n"
                "                       [--width N] [--crlf] [--seed N]\n");
 }
@@ -29,7 +29,7 @@ bool Number(const char* text, unsigned long& value) {
 int main(int argc, char** argv) {
   using namespace vanta::test;
   unsigned long firmware = 0, jedec = 0, size = 0, recordLength = 32, type = 3, width = 60;
-  unsigned long address = kImageFirmwareSector, seed = 1;
+  unsigned long address = kImageFirmwareSector, seed = 1, gapFill = 0;
   bool haveFirmware = false, haveJedec = false, crlf = false, lower = false;
   std::string out, base = "PP4JEDK0";
 
@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
       if (arg == "--address") number = &address;
       if (arg == "--width") number = &width;
       if (arg == "--seed") number = &seed;
+      if (arg == "--gap-fill") number = &gapFill;
       if (number == nullptr || !hasValue || !Number(argv[++i], *number)) {
         Usage();
         return 2;
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
     params.style.crlf = crlf;
     params.style.lowerCase = lower;
     params.seed = static_cast<uint32_t>(seed);
+    params.gapFill = static_cast<uint32_t>(gapFill);
     const FirmwareImage image = MakeFirmwareImage(params);
     if (image.text.empty()) {
       std::fprintf(stderr, "vanta7-imagegen: address range does not fit S%lu records\n", type);
