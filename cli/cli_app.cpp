@@ -43,7 +43,7 @@ struct Options {
   bool quiet = false;
   int transactions = 5;
   std::string address, count;
-  bool firmwareOnly = false, fast = false, verify = false;
+  bool firmwareOnly = false, fast = false, verify = false, noSkipErased = false;
   bool yes = false;
   std::string ip, mask, gateway, host, config;
   std::vector<std::string> map;
@@ -130,6 +130,8 @@ Commands BuildApp(CLI::App& app, Options& o) {
                      "program just the newest firmware image, whatever the probe reports");
   c.update->add_flag("--fast", o.fast, "merge contiguous records into writes of up to 1024 bytes");
   c.update->add_flag("--verify", o.verify, "read the firmware back and compare it");
+  c.update->add_flag("--no-skip-erased", o.noSkipErased,
+                     "with --fast, write runs of 0xFF too instead of leaving them to the erase");
 
   c.erase = app.add_subcommand("erase", FindHelpPage("erase").summary);
   c.erase->add_flag("-y,--yes", o.yes, "erase without asking");
@@ -453,6 +455,7 @@ int RunCli(int argc, char** argv) {
   settings.firmwareOnly = o.firmwareOnly;
   settings.fast = o.fast;
   settings.verify = o.verify;
+  settings.skipErased = !o.noSkipErased;
   settings.transactions = o.transactions;
   StoredSettings stored = ReadStoredSettings();
 

@@ -83,7 +83,8 @@ const HelpPage kPages[] = {
      "vantalink-cli read-memory 0x01008000 104 --port COM1\n"
      "vantalink-cli read-memory 0x01040000 0x100 --port COM1 --json"},
     {"update", "bring firmware and logic to the newest images",
-     "vantalink-cli update [--firmware-only] [--fast] [--verify] [GLOBAL OPTIONS]",
+     "vantalink-cli update [--firmware-only] [--fast] [--verify] "
+     "[--no-skip-erased] [GLOBAL OPTIONS]",
      "Does what the Update button does: writes the newest firmware image when its version "
      "differs from the probe's (an older image is written as well), then loads the newest logic "
      "image when its version differs (PP4JEDK1 for a serial number of 10 characters ending in C, "
@@ -93,9 +94,10 @@ const HelpPage kPages[] = {
      "counts. --image-dir DIR looks in DIR alone.\n\n"
      "--firmware-only programs just the newest VT7PP4FW image, whatever the probe reports. "
      "--fast merges records with contiguous addresses into writes of up to 1024 bytes; the flash "
-     "holds the same bytes afterwards. --verify reads the firmware back after it is written and "
-     "fails, naming the first differing address, when it differs. The window and the default "
-     "command line write record by record without reading back.",
+     "holds the same bytes afterwards. Runs of 0xFF in the image are not sent, since the erase "
+     "left them; --no-skip-erased writes them as well. --verify reads the firmware back after it "
+     "is written and fails, naming the first differing address, when it differs. The window and "
+     "the default command line write record by record without reading back.",
      "vantalink-cli update --port COM1 --speed 115200\n"
      "vantalink-cli update --firmware-only --fast --verify --image-dir ./images --port COM1\n"
      "# a tray of four probes at once, results as JSON\n"

@@ -237,6 +237,7 @@ class Job {
     FirmwareOptions& options = controller.Firmware();
     options.imageDirs = settings_.imageDirs;
     options.mergeRecords = settings_.fast;
+    options.skipErasedRuns = settings_.skipErased;
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
     const FlowOutcome outcome = controller.OnUpdate();
@@ -291,6 +292,7 @@ class Job {
     FirmwareOptions options;
     options.imageDirs = settings_.imageDirs;
     options.mergeRecords = settings_.fast;
+    options.skipErasedRuns = settings_.skipErased;
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
     ProgressDisplay progress;

@@ -42,6 +42,7 @@ struct JobSettings {
   std::string probeIp, subnetMask, gateway, configHost, configFile;
   // update
   bool firmwareOnly = false, fast = false, verify = false;
+  bool skipErased = true;  // with fast: runs of 0xFF left by the erase are not sent
   // read-memory
   uint32_t address = 0, count = 0;
   // link-check

@@ -238,8 +238,9 @@ ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink&
 
   stage = FlowStage::FirmwareWrite;
   status(kProgramming);
-  const std::vector<WriteStep> steps =
-      options.mergeRecords ? SkipErasedRuns(MergedSteps(lines)) : PerRecordSteps(lines);
+  const std::vector<WriteStep> steps = !options.mergeRecords    ? PerRecordSteps(lines)
+                                       : options.skipErasedRuns ? SkipErasedRuns(MergedSteps(lines))
+                                                                : MergedSteps(lines);
   uint32_t replyValue = 0;
   for (const WriteStep& step : steps) {
     ResultCode rc = RESULT_OK;

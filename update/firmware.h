@@ -43,6 +43,7 @@ bool ParseFirmwareImage(const uint8_t* text, size_t size, std::vector<ImageLine>
 struct FirmwareOptions {
   ImageDirectories imageDirs;           // where "VT7PP4FW.nnn" is looked for, first match used
   bool mergeRecords = false;            // --fast: contiguous records in writes of up to 1024 bytes
+  bool skipErasedRuns = true;           // with mergeRecords: long runs of 0xFF are not sent
   bool verifyReadBack = false;          // --verify: read the image back after the marker
   uint32_t* firstDifference = nullptr;  // with verifyReadBack: the first differing address
 };

@@ -356,6 +356,16 @@ TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
     }
   }
   EXPECT_EQ(sent, size_t{4000 - 96 - 196 - 76 - 1024 - 100});
+
+  // --no-skip-erased: every byte goes on the wire, for the same flash.
+  FakeLoader unskipped;
+  fast.skipErasedRuns = false;
+  ASSERT_EQ(ProgramFirmware(unskipped.Link(), 1, sink, progress, fast), RESULT_OK);
+  EXPECT_EQ(unskipped.flash, perRecord.flash);
+  const std::vector<Bytes> all = unskipped.Requests(LDR_PROGRAM);
+  size_t allSent = 0;
+  for (size_t w = 0; w + 1 < all.size(); ++w) allSent += all[w].size() - 7;
+  EXPECT_EQ(allSent, size_t{size});
 }
 
 TEST_F(FirmwareProgramming, MergedWritesFillWholeKilobytes) {
