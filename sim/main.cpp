@@ -295,11 +295,12 @@ int main(int argc, char** argv) {
     std::fprintf(
         stderr,
         "vanta7-sim: %llu bytes in, %llu out, %llu frames in, %llu out, %llu repeats, "
-        "%llu garbled\n",
+        "%llu garbled, wire time %.6f s, busy %.6f s\n",
         static_cast<unsigned long long>(c.bytesIn), static_cast<unsigned long long>(c.bytesOut),
         static_cast<unsigned long long>(c.framesIn), static_cast<unsigned long long>(c.framesOut),
         static_cast<unsigned long long>(c.repeatsSeen),
-        static_cast<unsigned long long>(c.garbledBytes));
+        static_cast<unsigned long long>(c.garbledBytes), static_cast<double>(c.wireNanos) / 1e9,
+        static_cast<double>(c.busyMicros) / 1e6);
   }
   return 0;
 }

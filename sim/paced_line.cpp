@@ -51,6 +51,7 @@ void VirtualProbe::Impl::ReadLine(Nanos now) {
     {
       std::lock_guard lock(mutex);
       ++counters.bytesIn;
+      counters.wireNanos += static_cast<uint64_t>(ByteTime(lineSpeed));
     }
     // The line dies right after the byte that uses up the hang-up budget.
     if (TakeOne(faults.hangUpAfterBytes) && faults.hangUpAfterBytes.load() == 0) {
@@ -149,6 +150,7 @@ void VirtualProbe::Impl::PumpOutput(Nanos now) {
     pendingWrite.erase(pendingWrite.begin(), pendingWrite.begin() + n);
     std::lock_guard lock(mutex);
     counters.bytesOut += static_cast<uint64_t>(n);
+    counters.wireNanos += static_cast<uint64_t>(n) * static_cast<uint64_t>(ByteTime(lineSpeed));
   }
 }
 

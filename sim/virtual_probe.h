@@ -35,6 +35,7 @@ struct Counters {
   uint64_t framesOut = 0;
   uint64_t repeatsSeen = 0;   // requests that came again with the same header
   uint64_t busyMicros = 0;    // modelled operation busy time spent
+  uint64_t wireNanos = 0;     // ten bit times of every byte each way, at the speed of its time
   uint64_t garbledBytes = 0;  // bytes lost to a speed mismatch
 };
 

@@ -369,6 +369,7 @@ TEST_F(SimLineTest, PacedRepliesTakeTenBitTimesPerByte) {
   auto elapsed = std::chrono::steady_clock::now() - start;
   Counters c = probe_->GetCounters();
   auto wire = std::chrono::microseconds((c.bytesIn + c.bytesOut) * 10'000'000 / 9600);
+  EXPECT_EQ(c.wireNanos, (c.bytesIn + c.bytesOut) * (10'000'000'000 / 9600));
   EXPECT_GE(elapsed, wire - 1ms);
   EXPECT_LT(elapsed, wire + 100ms);
 
@@ -387,6 +388,8 @@ TEST_F(SimLineTest, PacedRepliesTakeTenBitTimesPerByte) {
   ASSERT_EQ(reply->size(), 2u + 7u + 1024u);
   c = probe_->GetCounters();
   wire = std::chrono::microseconds((c.bytesIn + c.bytesOut) * 10'000'000 / 115200);
+  EXPECT_EQ(c.wireNanos, (c.bytesIn + c.bytesOut) * (10'000'000'000 / 115200))
+      << "counted at the speed the bytes went at";
   EXPECT_GE(elapsed, wire - 1ms);
   EXPECT_LT(elapsed, wire + 100ms);
 }
