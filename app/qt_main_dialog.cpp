@@ -438,11 +438,11 @@ ControlValues CZaduderivaDlg::ReadControls() {
   OnGuiThread([this, &values] {
     values.portIndex = portList_->currentIndex();
     values.speedIndex = speedList_->currentIndex();
-    values.probeIpText = edits_.at(EditField::ProbeIp)->text().toStdString();
-    values.subnetMaskText = edits_.at(EditField::SubnetMask)->text().toStdString();
-    values.gatewayText = edits_.at(EditField::Gateway)->text().toStdString();
-    values.configHostText = edits_.at(EditField::ConfigHost)->text().toStdString();
-    values.configFileText = edits_.at(EditField::ConfigFile)->text().toStdString();
+    values.setup.probeIpText = edits_.at(EditField::ProbeIp)->text().toStdString();
+    values.setup.subnetMaskText = edits_.at(EditField::SubnetMask)->text().toStdString();
+    values.setup.gatewayText = edits_.at(EditField::Gateway)->text().toStdString();
+    values.setup.configHostText = edits_.at(EditField::ConfigHost)->text().toStdString();
+    values.setup.configFileText = edits_.at(EditField::ConfigFile)->text().toStdString();
     values.serialNumber = serialLabel_->text().toStdString();
     values.macAddressText = macLabel_->text().toStdString();
   });
@@ -464,13 +464,15 @@ void CZaduderivaDlg::WriteControls(const ControlValues& values) {
         values.portIndex >= 0 && values.portIndex < kPortCount ? values.portIndex : -1);
     speedList_->setCurrentIndex(
         values.speedIndex >= 0 && values.speedIndex < kSpeedCount ? values.speedIndex : -1);
-    SetLimitedText(edits_.at(EditField::ProbeIp), kAddressFieldLimit, values.probeIpText);
+    SetLimitedText(edits_.at(EditField::ProbeIp), kAddressFieldLimit, values.setup.probeIpText);
     serialLabel_->setText(ToQt(values.serialNumber));
-    SetLimitedText(edits_.at(EditField::SubnetMask), kAddressFieldLimit, values.subnetMaskText);
-    SetLimitedText(edits_.at(EditField::Gateway), kAddressFieldLimit, values.gatewayText);
+    SetLimitedText(edits_.at(EditField::SubnetMask), kAddressFieldLimit,
+                   values.setup.subnetMaskText);
+    SetLimitedText(edits_.at(EditField::Gateway), kAddressFieldLimit, values.setup.gatewayText);
     macLabel_->setText(ToQt(values.macAddressText));
-    SetLimitedText(edits_.at(EditField::ConfigHost), kAddressFieldLimit, values.configHostText);
-    edits_.at(EditField::ConfigFile)->setText(ToQt(values.configFileText));
+    SetLimitedText(edits_.at(EditField::ConfigHost), kAddressFieldLimit,
+                   values.setup.configHostText);
+    edits_.at(EditField::ConfigFile)->setText(ToQt(values.setup.configFileText));
   });
 }
 

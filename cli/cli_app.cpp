@@ -581,25 +581,18 @@ int RunCli(int argc, char** argv) {
     settings.restore = std::move(contents);
   }
 
-  // The setup texts: the window's defaults, for transmit the options and the saved values.
-  settings.probeIp = "111.111.111.111";
-  settings.subnetMask = "255.255.255.0";
-  settings.gateway = "255.255.255.255";
-  settings.configHost = "111.111.111.111";
+  // The setup texts start as the window's defaults; transmit takes each from its option, else
+  // from what the window saved.
   if (command == Command::Transmit) {
-    auto pick = [](CLI::Option* option, const std::string& given,
-                   const std::optional<std::string>& saved, std::string& field) {
-      if (option->count() > 0) {
-        field = given;
-      } else if (saved) {
-        field = *saved;
-      }
+    settings.setup = stored.setup;
+    auto pick = [](CLI::Option* option, const std::string& given, std::string& field) {
+      if (option->count() > 0) field = given;
     };
-    pick(c.ip, o.ip, stored.probeIp, settings.probeIp);
-    pick(c.mask, o.mask, stored.subnetMask, settings.subnetMask);
-    pick(c.gateway, o.gateway, stored.gateway, settings.gateway);
-    pick(c.host, o.host, stored.configHost, settings.configHost);
-    pick(c.config, o.config, stored.configFile, settings.configFile);
+    pick(c.ip, o.ip, settings.setup.probeIpText);
+    pick(c.mask, o.mask, settings.setup.subnetMaskText);
+    pick(c.gateway, o.gateway, settings.setup.gatewayText);
+    pick(c.host, o.host, settings.setup.configHostText);
+    pick(c.config, o.config, settings.setup.configFileText);
   }
 
   Verbosity verbosity = o.quiet         ? Verbosity::Quiet

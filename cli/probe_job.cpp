@@ -98,11 +98,7 @@ class Job {
     fields.portIndex = target_.portIndex;
     fields.speedIndex = settings_.speedIndex;
     controller.SetRequestedSpeed(settings_.speed);
-    fields.probeIpText = settings_.probeIp;
-    fields.subnetMaskText = settings_.subnetMask;
-    fields.gatewayText = settings_.gateway;
-    fields.configHostText = settings_.configHost;
-    fields.configFileText = settings_.configFile;
+    fields.setup = settings_.setup;
     controller.OnOpen();
     result_.newestFirmware = fields.newestFirmwareVersion;
     result_.newestLogic = fields.newestLogicVersion;
@@ -334,8 +330,7 @@ class Job {
     const DialogFields& fields = controller.Fields();
     TransmitReport report;
     const FlowOutcome outcome = controller.OnTransmit(&report);
-    const SetupTexts texts{fields.probeIpText, fields.subnetMaskText, fields.gatewayText,
-                           fields.configHostText, fields.configFileText};
+    const SetupTexts& texts = fields.setup;
     if (!outcome.passed) {
       std::string detail;
       if (outcome.stage == FlowStage::ConfigFile) {
@@ -463,11 +458,11 @@ class Job {
       case SetupBlockState::Valid:
         block["state"] = "valid";
         block["mac"] = setup.macText;
-        block["probeIp"] = setup.probeIpText;
-        block["subnetMask"] = setup.subnetMaskText;
-        block["gateway"] = setup.gatewayText;
-        block["configHost"] = setup.configHostText;
-        block["configFile"] = Printable(setup.configFileText);
+        block["probeIp"] = setup.texts.probeIpText;
+        block["subnetMask"] = setup.texts.subnetMaskText;
+        block["gateway"] = setup.texts.gatewayText;
+        block["configHost"] = setup.texts.configHostText;
+        block["configFile"] = Printable(setup.texts.configFileText);
         block["standAlone"] = setup.standAlone;
         break;
     }
@@ -525,7 +520,7 @@ class Job {
       }
       written.push_back(path);
     };
-    write(fileName(setup.configFileText, "configuration.cfg"), setup.configFile.data(),
+    write(fileName(setup.texts.configFileText, "configuration.cfg"), setup.configFile.data(),
           setup.configFile.size());
     for (size_t i = 0; i < setup.records.size(); ++i) {
       const RegisterRecord& record = setup.records[i];

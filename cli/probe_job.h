@@ -10,6 +10,7 @@
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/terminal_view.h"
+#include "dialog/settings.h"
 #include "link/loader.h"
 #include "platform/serial_port.h"
 #include "update/flash_backup.h"
@@ -39,7 +40,7 @@ struct JobSettings {
   bool stayInLoader = false;
   YesNoPolicy yesNo = YesNoPolicy::AnswerNo;
   // The five setup texts (the window's edit fields).
-  std::string probeIp, subnetMask, gateway, configHost, configFile;
+  SetupTexts setup = DefaultSetupTexts();
   // update
   bool firmwareOnly = false, fast = false, verify = false;
   bool skipErased = true;  // with fast: runs of 0xFF left by the erase are not sent

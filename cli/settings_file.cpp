@@ -152,11 +152,9 @@ StoredSettings ReadStoredSettings(const std::string& path) {
   };
   if (auto v = text_of("Baudrate")) settings.speedIndex = ParseInt(*v);
   if (auto v = text_of("ComPort")) settings.portIndex = ParseInt(*v);
-  settings.probeIp = text_of("VantaIP");
-  settings.subnetMask = text_of("Subnet");
-  settings.gateway = text_of("Gateway");
-  settings.configHost = text_of("HostIP");
-  settings.configFile = text_of("ConfigFile");
+  for (const SetupTextKey& text : kSetupTextKeys) {
+    if (auto v = text_of(text.key)) settings.setup.*text.text = *v;
+  }
   return settings;
 }
 

@@ -19,11 +19,12 @@ using IniData = std::map<std::string, std::map<std::string, std::string>>;
 // in front of the text is passed over.
 IniData ParseIni(const std::string& text);
 
-// The seven persisted values as far as the store holds them; missing ones stay empty.
+// The seven persisted values: the two indexes as far as the store holds them, the setup texts
+// as the window reads them (each missing one is its default).
 struct StoredSettings {
   bool found = false;  // the file exists and was read
   std::optional<int> speedIndex, portIndex;
-  std::optional<std::string> probeIp, subnetMask, gateway, configHost, configFile;
+  SetupTexts setup = DefaultSetupTexts();
 };
 
 // Reads the store at path ("" = SettingsFilePath()). An unreadable or corrupt file gives what

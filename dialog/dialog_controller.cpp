@@ -267,13 +267,7 @@ FlowOutcome DialogController::OnTransmit(TransmitReport* report) {
 
   WaitCursor wait(view_);
   view_.SetStatus("Writing setup data ....");
-  SetupTexts texts;
-  texts.probeIpText = fields_.probeIpText;
-  texts.subnetMaskText = fields_.subnetMaskText;
-  texts.gatewayText = fields_.gatewayText;
-  texts.configHostText = fields_.configHostText;
-  texts.configFileText = fields_.configFileText;
-  const ResultCode result = TransmitSetup(*link_, texts, report);
+  const ResultCode result = TransmitSetup(*link_, fields_.setup, report);
   wait.End();
 
   if (result == RESULT_OK) {

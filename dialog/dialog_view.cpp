@@ -38,13 +38,9 @@ bool ExchangeData(DialogView& view, DialogFields& fields, Exchange direction) {
     ControlValues values;
     values.portIndex = fields.portIndex;
     values.speedIndex = fields.speedIndex;
-    values.probeIpText = fields.probeIpText;
+    values.setup = fields.setup;
     values.serialNumber = fields.identity.serialNumber;
-    values.subnetMaskText = fields.subnetMaskText;
-    values.gatewayText = fields.gatewayText;
     values.macAddressText = fields.macAddressText;
-    values.configHostText = fields.configHostText;
-    values.configFileText = fields.configFileText;
     view.WriteControls(values);
     return true;
   }
@@ -52,19 +48,23 @@ bool ExchangeData(DialogView& view, DialogFields& fields, Exchange direction) {
   const ControlValues values = view.ReadControls();
   fields.portIndex = values.portIndex;
   fields.speedIndex = values.speedIndex;
-  if (!SaveLimitedText(view, values.probeIpText, fields.probeIpText, EditField::ProbeIp))
+  if (!SaveLimitedText(view, values.setup.probeIpText, fields.setup.probeIpText,
+                       EditField::ProbeIp))
     return false;
-  if (!SaveLimitedText(view, values.subnetMaskText, fields.subnetMaskText, EditField::SubnetMask))
+  if (!SaveLimitedText(view, values.setup.subnetMaskText, fields.setup.subnetMaskText,
+                       EditField::SubnetMask))
     return false;
-  if (!SaveLimitedText(view, values.gatewayText, fields.gatewayText, EditField::Gateway))
+  if (!SaveLimitedText(view, values.setup.gatewayText, fields.setup.gatewayText,
+                       EditField::Gateway))
     return false;
-  if (!SaveLimitedText(view, values.configHostText, fields.configHostText, EditField::ConfigHost))
+  if (!SaveLimitedText(view, values.setup.configHostText, fields.setup.configHostText,
+                       EditField::ConfigHost))
     return false;
-  fields.configFileText = values.configFileText;
+  fields.setup.configFileText = values.setup.configFileText;
 
   // The address check comes after every control was copied, so the field exchanged last (the
   // configuration file) is the one that takes the focus.
-  if (ParseDottedQuad(fields.probeIpText) == kInvalidAddress) {
+  if (ParseDottedQuad(fields.setup.probeIpText) == kInvalidAddress) {
     view.ShowMessage("Invalid IP address!", kAppTitle, MessageIcon::Exclamation,
                      MessageButtons::Ok);
     view.FocusField(EditField::ConfigFile);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/loader.h"
+#include "setup/setup_block.h"
 #include "update/image_catalogue.h"
 #include "update/step_view.h"
 
@@ -23,7 +24,7 @@ inline constexpr int kAddressFieldLimit = 15;
 struct ControlValues {
   int32_t portIndex = -1;
   int32_t speedIndex = -1;
-  std::string probeIpText, subnetMaskText, gatewayText, configHostText, configFileText;
+  SetupTexts setup;            // the five edit fields
   std::string serialNumber;    // SN label (load only)
   std::string macAddressText;  // MAC label (load only)
 };
@@ -46,7 +47,7 @@ class DialogView : public StepView {
 struct DialogFields {
   int32_t portIndex = -1;
   int32_t speedIndex = -1;
-  std::string probeIpText, subnetMaskText, gatewayText, configHostText, configFileText;
+  SetupTexts setup;  // the five edit fields
   std::string macAddressText;
   DeviceIdentity identity;
   ImageVersion newestFirmwareVersion = 0;

@@ -4,14 +4,15 @@
 
 namespace vanta {
 
-namespace {
-
-constexpr const char* kDefaultProbeIp = "111.111.111.111";
-constexpr const char* kDefaultSubnet = "255.255.255.0";
-constexpr const char* kDefaultGateway = "255.255.255.255";
-constexpr const char* kDefaultHostIp = "111.111.111.111";
-
-}  // namespace
+SetupTexts DefaultSetupTexts() {
+  SetupTexts texts;
+  texts.probeIpText = "111.111.111.111";
+  texts.subnetMaskText = "255.255.255.0";
+  texts.gatewayText = "255.255.255.255";
+  texts.configHostText = "111.111.111.111";
+  texts.configFileText = "";
+  return texts;
+}
 
 std::string SettingsFilePath() {
   return UserConfigDirectory() + "/" + kSettingsOrganisation + "/" + kSettingsApplication + ".conf";
@@ -21,11 +22,10 @@ void LoadSettings(SettingsStore& store, DialogFields& fields) {
   const std::string section = kSettingsSection;
   fields.speedIndex = store.ReadInt(section, "Baudrate", 0);
   fields.portIndex = store.ReadInt(section, "ComPort", 0);
-  fields.probeIpText = store.ReadText(section, "VantaIP", kDefaultProbeIp);
-  fields.subnetMaskText = store.ReadText(section, "Subnet", kDefaultSubnet);
-  fields.gatewayText = store.ReadText(section, "Gateway", kDefaultGateway);
-  fields.configHostText = store.ReadText(section, "HostIP", kDefaultHostIp);
-  fields.configFileText = store.ReadText(section, "ConfigFile", "");
+  const SetupTexts defaults = DefaultSetupTexts();
+  for (const SetupTextKey& text : kSetupTextKeys) {
+    fields.setup.*text.text = store.ReadText(section, text.key, defaults.*text.text);
+  }
 }
 
 void SaveSettings(SettingsStore& store, const DialogFields& fields) {
@@ -33,11 +33,9 @@ void SaveSettings(SettingsStore& store, const DialogFields& fields) {
   const std::string section = kSettingsSection;
   store.WriteInt(section, "Baudrate", fields.speedIndex);
   store.WriteInt(section, "ComPort", fields.portIndex);
-  store.WriteText(section, "VantaIP", fields.probeIpText);
-  store.WriteText(section, "Subnet", fields.subnetMaskText);
-  store.WriteText(section, "Gateway", fields.gatewayText);
-  store.WriteText(section, "HostIP", fields.configHostText);
-  store.WriteText(section, "ConfigFile", fields.configFileText);
+  for (const SetupTextKey& text : kSetupTextKeys) {
+    store.WriteText(section, text.key, fields.setup.*text.text);
+  }
 }
 
 }  // namespace vanta

@@ -4,12 +4,28 @@
 #include <string>
 
 #include "dialog/dialog_view.h"
+#include "setup/setup_block.h"
 
 namespace vanta {
 
 inline constexpr const char* kSettingsOrganisation = "Norvane";
 inline constexpr const char* kSettingsApplication = "vantaLink";
 inline constexpr const char* kSettingsSection = "Vanta7 PPC4xx";
+
+// The five setup texts' keys, in the order they are read and written.
+struct SetupTextKey {
+  const char* key;
+  std::string SetupTexts::*text;
+};
+inline constexpr SetupTextKey kSetupTextKeys[] = {{"VantaIP", &SetupTexts::probeIpText},
+                                                  {"Subnet", &SetupTexts::subnetMaskText},
+                                                  {"Gateway", &SetupTexts::gatewayText},
+                                                  {"HostIP", &SetupTexts::configHostText},
+                                                  {"ConfigFile", &SetupTexts::configFileText}};
+
+// What the five texts are when nothing was saved: the first run's edit fields, and what the
+// command line writes where neither an option nor the store gives a text.
+SetupTexts DefaultSetupTexts();
 
 // A per-user store of values addressed by section and key. Reads fall back to the default when
 // the value is missing or the store cannot be read; writes report success, which start-up ignores.

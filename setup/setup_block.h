@@ -13,6 +13,7 @@ namespace vanta {
 inline constexpr size_t kSetupBlockSize = 104;
 using SetupBlock = std::array<uint8_t, kSetupBlockSize>;
 
+// The network setup's five texts as the dialog's edit fields hold them, unchecked.
 struct SetupTexts {
   std::string probeIpText, subnetMaskText, gatewayText, configHostText, configFileText;
 };

@@ -87,11 +87,11 @@ StoredSetup DecodeSetupBlock(const SetupBlock& block) {
   std::snprintf(mac, sizeof mac, "%02X%02X%02X%02X%02X%02X", block[0], block[1], block[2], block[3],
                 block[4], block[5]);
   setup.macText = mac;
-  setup.probeIpText = DottedQuadText(Quad(block, 8));
-  setup.subnetMaskText = DottedQuadText(Quad(block, 12));
-  setup.gatewayText = DottedQuadText(Quad(block, 16));
-  setup.configHostText = DottedQuadText(Quad(block, 20));
-  setup.configFileText.assign(block.begin() + kNameOffset, terminator);
+  setup.texts.probeIpText = DottedQuadText(Quad(block, 8));
+  setup.texts.subnetMaskText = DottedQuadText(Quad(block, 12));
+  setup.texts.gatewayText = DottedQuadText(Quad(block, 16));
+  setup.texts.configHostText = DottedQuadText(Quad(block, 20));
+  setup.texts.configFileText.assign(block.begin() + kNameOffset, terminator);
   setup.standAlone = Quad(block, 20) == 0xFFFFFFFF;
   return setup;
 }

@@ -24,9 +24,9 @@ struct RegisterRecord {
 
 struct StoredSetup {
   SetupBlockState state = SetupBlockState::Erased;
-  std::string problem;  // Malformed: what is wrong, in a few words
-  std::string macText;  // the six MAC bytes as 12 hex digits
-  std::string probeIpText, subnetMaskText, gatewayText, configHostText, configFileText;
+  std::string problem;                 // Malformed: what is wrong, in a few words
+  std::string macText;                 // the six MAC bytes as 12 hex digits
+  SetupTexts texts;                    // the four addresses as dotted quads, the file name
   bool standAlone = false;             // a valid block whose host is 255.255.255.255
   std::vector<uint8_t> configFile;     // the stored file, up to the 0xFF behind it
   std::vector<uint8_t> registerImage;  // the records, up to the 0xFF behind them

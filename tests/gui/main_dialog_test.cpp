@@ -23,6 +23,7 @@
 
 #include "app/qt_about_dialog.h"
 #include "app/qt_main_dialog.h"
+#include "dialog/settings.h"
 #include "platform/ports.h"
 #include "sim/virtual_probe.h"
 #include "tests/gui/gui_helpers.h"
@@ -139,10 +140,7 @@ class MainDialogTest : public ::testing::Test {
     DialogFields& f = dialog_->Fields();
     f.portIndex = 0;
     f.speedIndex = 0;
-    f.probeIpText = "111.111.111.111";
-    f.subnetMaskText = "255.255.255.0";
-    f.gatewayText = "255.255.255.255";
-    f.configHostText = "111.111.111.111";
+    f.setup = DefaultSetupTexts();  // as start-up leaves them on a first run
     dialog_->SetMessageHook(
         [this](const std::string& text, const std::string& caption, MessageIcon, MessageButtons) {
           messages_.push_back(text);
@@ -280,7 +278,7 @@ TEST_F(MainDialogTest, EnterInAnEditFieldActivatesOk) {
   QTest::keyClick(file, Qt::Key_Return);
   EXPECT_FALSE(dialog_->isVisible());
   EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-  EXPECT_EQ(dialog_->Fields().configFileText, "probe.cfg");
+  EXPECT_EQ(dialog_->Fields().setup.configFileText, "probe.cfg");
   EXPECT_EQ(ById<QLabel>(*dialog_, 111)->text(), "Starting firmware please wait....");
 }
 
@@ -294,7 +292,7 @@ TEST_F(MainDialogTest, EscapeCancelsWithoutTakingTheEdits) {
   EXPECT_FALSE(dialog_->isVisible());
   EXPECT_EQ(dialog_->result(), QDialog::Rejected);
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(dialog_->Fields().probeIpText, "111.111.111.111");
+  EXPECT_EQ(dialog_->Fields().setup.probeIpText, "111.111.111.111");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -321,7 +319,7 @@ TEST_F(MainDialogTest, InvalidProbeIpKeepsTheDialogOpenWithTheFileFieldFocused) 
 
 TEST_F(MainDialogTest, SixteenCharacterStoredValueSurvivesLoadAndIsRefusedOnSave) {
   const std::string stored = "192.168.100.1000";  // 16 characters
-  dialog_->Fields().subnetMaskText = stored;
+  dialog_->Fields().setup.subnetMaskText = stored;
   Show();
   auto* mask = ById<QLineEdit>(*dialog_, 120);
   EXPECT_EQ(mask->text().toStdString(), stored);
@@ -340,7 +338,7 @@ TEST_F(MainDialogTest, SixteenCharacterStoredValueSurvivesLoadAndIsRefusedOnSave
   EXPECT_EQ(mask->text(), "192.168.100.112");
 
   // A stored value over the limit is refused by the save exchange, with focus on its field.
-  dialog_->Fields().subnetMaskText = stored;
+  dialog_->Fields().setup.subnetMaskText = stored;
   ExchangeData(*dialog_, dialog_->Fields(), Exchange::Load);
   EXPECT_EQ(mask->text().toStdString(), stored);
   QTest::mouseClick(ById<QPushButton>(*dialog_, 1), Qt::LeftButton);

@@ -181,21 +181,21 @@ class SettingsFile : public ::testing::Test {
     DialogFields f;
     f.speedIndex = 4;
     f.portIndex = 18;
-    f.probeIpText = "192.168.1.10";
-    f.subnetMaskText = "255.255.255.0";
-    f.gatewayText = "192.168.1.1";
-    f.configHostText = "255.255.255.255";
-    f.configFileText = "/home/jörg/a,b.cfg";
+    f.setup.probeIpText = "192.168.1.10";
+    f.setup.subnetMaskText = "255.255.255.0";
+    f.setup.gatewayText = "192.168.1.1";
+    f.setup.configHostText = "255.255.255.255";
+    f.setup.configFileText = "/home/jörg/a,b.cfg";
     return f;
   }
   static void ExpectDefaults(const DialogFields& f) {
     EXPECT_EQ(f.speedIndex, 0);
     EXPECT_EQ(f.portIndex, 0);
-    EXPECT_EQ(f.probeIpText, "111.111.111.111");
-    EXPECT_EQ(f.subnetMaskText, "255.255.255.0");
-    EXPECT_EQ(f.gatewayText, "255.255.255.255");
-    EXPECT_EQ(f.configHostText, "111.111.111.111");
-    EXPECT_EQ(f.configFileText, "");
+    EXPECT_EQ(f.setup.probeIpText, "111.111.111.111");
+    EXPECT_EQ(f.setup.subnetMaskText, "255.255.255.0");
+    EXPECT_EQ(f.setup.gatewayText, "255.255.255.255");
+    EXPECT_EQ(f.setup.configHostText, "111.111.111.111");
+    EXPECT_EQ(f.setup.configFileText, "");
   }
 
   std::string dir_;
@@ -226,9 +226,9 @@ TEST_F(SettingsFile, MissingFileGivesTheDefaultsAndSavedValuesComeBack) {
   LoadSettings(again, back);
   EXPECT_EQ(back.speedIndex, 4);
   EXPECT_EQ(back.portIndex, 18);
-  EXPECT_EQ(back.probeIpText, "192.168.1.10");
-  EXPECT_EQ(back.configHostText, "255.255.255.255");
-  EXPECT_EQ(back.configFileText, "/home/jörg/a,b.cfg");
+  EXPECT_EQ(back.setup.probeIpText, "192.168.1.10");
+  EXPECT_EQ(back.setup.configHostText, "255.255.255.255");
+  EXPECT_EQ(back.setup.configFileText, "/home/jörg/a,b.cfg");
 }
 
 TEST_F(SettingsFile, NumbersThatAreNotNumbersGiveTheDefault) {
@@ -240,7 +240,7 @@ TEST_F(SettingsFile, NumbersThatAreNotNumbersGiveTheDefault) {
   LoadSettings(store, f);
   EXPECT_EQ(f.speedIndex, 0);
   EXPECT_EQ(f.portIndex, 0);
-  EXPECT_EQ(f.probeIpText, "10.0.0.1");
+  EXPECT_EQ(f.setup.probeIpText, "10.0.0.1");
 }
 
 TEST_F(SettingsFile, AByteOrderMarkInFrontIsNoPartOfTheFile) {
@@ -252,7 +252,7 @@ TEST_F(SettingsFile, AByteOrderMarkInFrontIsNoPartOfTheFile) {
   LoadSettings(store, f);
   EXPECT_EQ(f.speedIndex, 3);
   EXPECT_EQ(f.portIndex, 4);
-  EXPECT_EQ(f.probeIpText, "10.0.0.1");
+  EXPECT_EQ(f.setup.probeIpText, "10.0.0.1");
 
   SaveSettings(store, Sample());
   EXPECT_FALSE(fs::exists(File() + ".corrupt"));
@@ -260,7 +260,7 @@ TEST_F(SettingsFile, AByteOrderMarkInFrontIsNoPartOfTheFile) {
   DialogFields back;
   LoadSettings(again, back);
   EXPECT_EQ(back.portIndex, 18);
-  EXPECT_EQ(back.probeIpText, "192.168.1.10");
+  EXPECT_EQ(back.setup.probeIpText, "192.168.1.10");
 }
 
 TEST_F(SettingsFile, CorruptFileGivesTheDefaultsAndIsKeptAsideOnSave) {
@@ -280,7 +280,7 @@ TEST_F(SettingsFile, CorruptFileGivesTheDefaultsAndIsKeptAsideOnSave) {
   DialogFields back;
   LoadSettings(again, back);
   EXPECT_EQ(back.portIndex, 18);
-  EXPECT_EQ(back.probeIpText, "192.168.1.10");
+  EXPECT_EQ(back.setup.probeIpText, "192.168.1.10");
 }
 
 TEST_F(SettingsFile, UnreadableFileGivesTheDefaultsAndWritesFailQuietly) {
@@ -319,8 +319,8 @@ TEST_F(SettingsFile, StartUpWithTheUsersFileSavesAfterOk) {
   QtSettingsStore store;
   DialogFields f;
   LoadSettings(store, f);
-  EXPECT_EQ(f.configFileText, "saved.cfg");
-  EXPECT_EQ(f.probeIpText, "111.111.111.111");
+  EXPECT_EQ(f.setup.configFileText, "saved.cfg");
+  EXPECT_EQ(f.setup.probeIpText, "111.111.111.111");
 }
 
 }  // namespace

@@ -165,10 +165,11 @@ TEST(CliSettings, StoredValuesComeFromTheSectionAndBadNumbersAreIgnored) {
     EXPECT_TRUE(stored.found);
     EXPECT_FALSE(stored.speedIndex.has_value());
     EXPECT_EQ(stored.portIndex, -1);
-    EXPECT_EQ(stored.probeIp, "10.0.0.7");
-    EXPECT_EQ(stored.configHost, "255.255.255.255");
-    EXPECT_FALSE(stored.subnetMask.has_value());
-    EXPECT_FALSE(stored.configFile.has_value());
+    EXPECT_EQ(stored.setup.probeIpText, "10.0.0.7");
+    EXPECT_EQ(stored.setup.configHostText, "255.255.255.255");
+    // A text the section does not hold reads as the window's default.
+    EXPECT_EQ(stored.setup.subnetMaskText, "255.255.255.0");
+    EXPECT_EQ(stored.setup.configFileText, "");
   }
 }
 
@@ -726,16 +727,16 @@ TEST_F(CliRun, RewordedTextsChangeNoExitStatus) {
     DialogFields& fields = controller.Fields();
     ControlValues& form = view.controls;  // what the user typed
     form.speedIndex = 4;
-    form.subnetMaskText = form.gatewayText = "255.255.255.0";
-    form.configHostText = "255.255.255.255";
-    form.configFileText = home_.Path() + "/missing.cfg";
+    form.setup.subnetMaskText = form.setup.gatewayText = "255.255.255.0";
+    form.setup.configHostText = "255.255.255.255";
+    form.setup.configFileText = home_.Path() + "/missing.cfg";
     std::vector<ExitStatus> statuses;
     auto record = [&statuses](const FlowOutcome& outcome) {
       statuses.push_back(ExitStatusOf(outcome));
     };
-    form.probeIpText = "1.2.3";
+    form.setup.probeIpText = "1.2.3";
     record(controller.OnConnect());
-    form.probeIpText = "192.168.1.10";
+    form.setup.probeIpText = "192.168.1.10";
     form.portIndex = 18;  // COM19: nothing there
     record(controller.OnConnect());
     form.portIndex = 0;

@@ -86,11 +86,11 @@ class DialogFlows : public ::testing::Test {
     DialogFields& f = controller_->Fields();
     f.portIndex = 0;
     f.speedIndex = 4;
-    f.probeIpText = "192.168.1.10";
-    f.subnetMaskText = "255.255.255.0";
-    f.gatewayText = "192.168.1.1";
-    f.configHostText = "192.168.1.2";
-    f.configFileText = "";
+    f.setup.probeIpText = "192.168.1.10";
+    f.setup.subnetMaskText = "255.255.255.0";
+    f.setup.gatewayText = "192.168.1.1";
+    f.setup.configHostText = "192.168.1.2";
+    f.setup.configFileText = "";
     controller_->OnOpen();
   }
 
@@ -205,7 +205,7 @@ TEST_F(DialogFlows, ConnectToAMissingDeviceFailsFast) {
 TEST_F(DialogFlows, ConnectWithEmptyProbeIpSendsNothing) {
   StartProbe();
   Open();
-  view_.controls.probeIpText = "";
+  view_.controls.setup.probeIpText = "";
   controller_->OnConnect();
   EXPECT_EQ(view_.MessageTexts(), std::vector<std::string>{"Invalid IP address!"});
   EXPECT_EQ(probe_->GetCounters().bytesIn, 0u);
@@ -222,13 +222,13 @@ TEST_F(DialogFlows, CurrentRereadsTheIdentityAndUndoesUnsavedEdits) {
   EXPECT_TRUE(view_.Enabled(FlowButton::Update));
 
   probe_->InstallFirmwareVersion(6);  // as if updated behind the window's back
-  view_.controls.gatewayText = "typed but not saved";
+  view_.controls.setup.gatewayText = "typed but not saved";
   controller_->OnCurrent();
   EXPECT_TRUE(view_.messages.empty());
   EXPECT_EQ(view_.status, "Reading current versions passed!");
   EXPECT_EQ(view_.labels[VersionLabel::Firmware], "0.06");
   EXPECT_FALSE(view_.Enabled(FlowButton::Update));
-  EXPECT_EQ(view_.controls.gatewayText, "192.168.1.1");
+  EXPECT_EQ(view_.controls.setup.gatewayText, "192.168.1.1");
   EXPECT_TRUE(view_.Enabled(FlowButton::Current));
 }
 
@@ -251,18 +251,18 @@ TEST_F(DialogFlows, OkStartsTheFirmwareClosesTheLinkAndSaves) {
   StartProbe();
   Open();
   Connect();
-  view_.controls.configFileText = "probe.cfg";
+  view_.controls.setup.configFileText = "probe.cfg";
   EXPECT_TRUE(controller_->OnOk());
   EXPECT_FALSE(controller_->Link().IsOpen());
   EXPECT_TRUE(probe_->InFirmwareMode());
-  EXPECT_EQ(controller_->Fields().configFileText, "probe.cfg");
+  EXPECT_EQ(controller_->Fields().setup.configFileText, "probe.cfg");
 }
 
 TEST_F(DialogFlows, OkWithInvalidIpHasAlreadyClosedTheLinkAndTransmitThenFails) {
   StartProbe();
   Open();
   Connect();
-  view_.controls.probeIpText = "1.2.3";
+  view_.controls.setup.probeIpText = "1.2.3";
   EXPECT_FALSE(controller_->OnOk());
   EXPECT_FALSE(controller_->Link().IsOpen());
   EXPECT_TRUE(probe_->InFirmwareMode());
@@ -272,7 +272,7 @@ TEST_F(DialogFlows, OkWithInvalidIpHasAlreadyClosedTheLinkAndTransmitThenFails) 
 
   const std::vector<uint8_t> before = probe_->ReadFlash(SETUP_SECTOR, 104);
   view_.messages.clear();
-  view_.controls.probeIpText = "192.168.1.10";
+  view_.controls.setup.probeIpText = "192.168.1.10";
   controller_->OnTransmit();
   EXPECT_EQ(view_.status, "Writing setup data failed!");
   EXPECT_EQ(view_.MessageTexts(), std::vector<std::string>{"Transfer failed!"});

@@ -203,7 +203,7 @@ struct Run {
   std::vector<std::string> rowsBefore;
   std::string uesBefore;
   bool standAlone = false;
-  SetupFieldsText setupFields;
+  SetupTexts setup;
   std::string serial;
   uint16_t loaderVersion = 0;
   uint16_t probeFirmware = Fixture::kOldFirmwareVersion;  // versions the probe holds at the start
@@ -290,14 +290,13 @@ void OpenController(Run& run) {
   DialogFields& f = run.controller->Fields();
   f.portIndex = run.plan.comNumber - 1;
   f.speedIndex = 4;
-  f.probeIpText = RandomAddress(run.rng, 192);
-  f.subnetMaskText = "255.255.255.0";
-  f.gatewayText = RandomAddress(run.rng, 10);
+  f.setup.probeIpText = RandomAddress(run.rng, 192);
+  f.setup.subnetMaskText = "255.255.255.0";
+  f.setup.gatewayText = RandomAddress(run.rng, 10);
   run.standAlone = (run.rng() & 1) != 0;
-  f.configHostText = run.standAlone ? "255.255.255.255" : RandomAddress(run.rng, 172);
-  f.configFileText = run.standAlone ? run.fixture.configPath : "boot/vanta7.cfg";
-  run.setupFields = {f.probeIpText, f.subnetMaskText, f.gatewayText, f.configHostText,
-                     f.configFileText};
+  f.setup.configHostText = run.standAlone ? "255.255.255.255" : RandomAddress(run.rng, 172);
+  f.setup.configFileText = run.standAlone ? run.fixture.configPath : "boot/vanta7.cfg";
+  run.setup = f.setup;
   run.controller->OnOpen();
 }
 
@@ -528,7 +527,7 @@ Expected ExpectedAfterSuccess(const Run& run) {
       break;
     case Flow::Transmit:
       fill(SETUP_SECTOR, SETUP_SECTOR + 0x4000, 0xFF);
-      put(SETUP_SECTOR, ExpectedSetupBlock(run.serial, run.setupFields));
+      put(SETUP_SECTOR, ExpectedSetupBlock(run.serial, run.setup));
       fill(CONFIG_SECTOR, sim::kFlashBase + sim::kFlashSize, 0xFF);
       if (run.standAlone) {
         put(CONFIG_SECTOR, fx.configBytes);

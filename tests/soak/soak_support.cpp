@@ -156,7 +156,7 @@ void PutBigEndian(std::vector<uint8_t>& out, uint32_t value) {
 
 }  // namespace
 
-std::vector<uint8_t> ExpectedSetupBlock(const std::string& serial, const SetupFieldsText& texts) {
+std::vector<uint8_t> ExpectedSetupBlock(const std::string& serial, const SetupTexts& texts) {
   std::vector<uint8_t> block = {0x0A, 0x4F, 0x19};
   for (size_t k = 0; k < 3; ++k) {
     const unsigned high = static_cast<uint8_t>(serial[2 * k]) - 0x30u;
@@ -165,13 +165,13 @@ std::vector<uint8_t> ExpectedSetupBlock(const std::string& serial, const SetupFi
   }
   block.push_back(0xFF);
   block.push_back(0xFF);
-  PutBigEndian(block, Quad(texts.probeIp));
-  PutBigEndian(block, Quad(texts.subnetMask));
-  PutBigEndian(block, Quad(texts.gateway));
-  PutBigEndian(block, Quad(texts.configHost));
-  block.insert(
-      block.end(), texts.configFile.begin(),
-      texts.configFile.begin() + static_cast<long>(std::min<size_t>(texts.configFile.size(), 79)));
+  PutBigEndian(block, Quad(texts.probeIpText));
+  PutBigEndian(block, Quad(texts.subnetMaskText));
+  PutBigEndian(block, Quad(texts.gatewayText));
+  PutBigEndian(block, Quad(texts.configHostText));
+  block.insert(block.end(), texts.configFileText.begin(),
+               texts.configFileText.begin() +
+                   static_cast<long>(std::min<size_t>(texts.configFileText.size(), 79)));
   block.resize(104, 0x00);
   return block;
 }

@@ -11,6 +11,7 @@
 
 #include "link/link_session.h"
 #include "platform/serial_port.h"
+#include "setup/setup_block.h"
 
 namespace vanta::soak {
 
@@ -90,14 +91,9 @@ class TimeoutWatch : public LinkObserver {
   bool trace_ = false;
 };
 
-// The five setup texts as typed.
-struct SetupFieldsText {
-  std::string probeIp, subnetMask, gateway, configHost, configFile;
-};
-
 // The 104-byte block a Transmit must leave at SETUP_SECTOR, built from the texts (dotted quads
 // that are well formed) and the probe's serial number.
-std::vector<uint8_t> ExpectedSetupBlock(const std::string& serial, const SetupFieldsText& texts);
+std::vector<uint8_t> ExpectedSetupBlock(const std::string& serial, const SetupTexts& texts);
 
 // A byte pattern that is never all 0xFF, so a stray erase shows.
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "dialog/settings.h"
 #include "tests/support/fake_port.h"
 #include "tests/support/recording_view.h"
 
@@ -33,10 +34,7 @@ class ControllerTest : public ::testing::Test {
     DialogFields& f = controller_->Fields();
     f.portIndex = 0;
     f.speedIndex = 0;
-    f.probeIpText = "111.111.111.111";
-    f.subnetMaskText = "255.255.255.0";
-    f.gatewayText = "255.255.255.255";
-    f.configHostText = "111.111.111.111";
+    f.setup = DefaultSetupTexts();  // as start-up leaves them on a first run
   }
   void TearDown() override { fs::remove_all(imageDir_); }
 
@@ -59,7 +57,7 @@ TEST_F(ControllerTest, OpenShowsNewestImagesAndEnablesOnlyConnect) {
 
   controller_->OnOpen();
   EXPECT_EQ(view_.loads, 1);
-  EXPECT_EQ(view_.controls.probeIpText, "111.111.111.111");
+  EXPECT_EQ(view_.controls.setup.probeIpText, "111.111.111.111");
   EXPECT_EQ(view_.controls.serialNumber, "");
   EXPECT_EQ(view_.status, "");
   EXPECT_EQ(controller_->Fields().identity.loaderVersion, 0);
@@ -102,7 +100,7 @@ TEST_F(ControllerTest, ConnectWithoutProbeMakesTenAttemptsThenFails) {
 
 TEST_F(ControllerTest, ConnectWithInvalidProbeIpMakesNoAttempt) {
   controller_->OnOpen();
-  view_.controls.probeIpText = "";
+  view_.controls.setup.probeIpText = "";
   controller_->OnConnect();
   EXPECT_EQ(port_->opens, 0);
   EXPECT_EQ(view_.MessageTexts(), std::vector<std::string>{"Invalid IP address!"});
@@ -113,18 +111,18 @@ TEST_F(ControllerTest, ConnectWithInvalidProbeIpMakesNoAttempt) {
 
 TEST_F(ControllerTest, OkWithoutLinkSendsNothingAndEndsAfterAValidSave) {
   controller_->OnOpen();
-  view_.controls.configFileText = "new.cfg";
+  view_.controls.setup.configFileText = "new.cfg";
   EXPECT_TRUE(controller_->OnOk());
   EXPECT_TRUE(port_->writes.empty());
   EXPECT_EQ(view_.status, "Starting firmware please wait....");
   EXPECT_EQ(view_.maxWaitDepth, 1);
   EXPECT_EQ(view_.waitDepth, 0);
-  EXPECT_EQ(controller_->Fields().configFileText, "new.cfg");
+  EXPECT_EQ(controller_->Fields().setup.configFileText, "new.cfg");
 }
 
 TEST_F(ControllerTest, OkWithInvalidProbeIpStaysOpenWithFocusOnTheFileField) {
   controller_->OnOpen();
-  view_.controls.probeIpText = "256.1.1.1";
+  view_.controls.setup.probeIpText = "256.1.1.1";
   EXPECT_FALSE(controller_->OnOk());
   EXPECT_EQ(view_.MessageTexts(), std::vector<std::string>{"Invalid IP address!"});
   EXPECT_EQ(view_.messages[0].waitDepth, 0);  // the cursor ended before the exchange
@@ -133,13 +131,13 @@ TEST_F(ControllerTest, OkWithInvalidProbeIpStaysOpenWithFocusOnTheFileField) {
 
 TEST_F(ControllerTest, CancelTakesNothingFromTheControls) {
   controller_->OnOpen();
-  view_.controls.probeIpText = "1.2.3";
-  view_.controls.configFileText = "typed.cfg";
+  view_.controls.setup.probeIpText = "1.2.3";
+  view_.controls.setup.configFileText = "typed.cfg";
   controller_->OnCancel();
   EXPECT_TRUE(view_.messages.empty());
   EXPECT_EQ(view_.status, "Starting firmware please wait....");
-  EXPECT_EQ(controller_->Fields().probeIpText, "111.111.111.111");
-  EXPECT_EQ(controller_->Fields().configFileText, "");
+  EXPECT_EQ(controller_->Fields().setup.probeIpText, "111.111.111.111");
+  EXPECT_EQ(controller_->Fields().setup.configFileText, "");
   EXPECT_EQ(view_.waitDepth, 0);
 }
 
@@ -171,7 +169,7 @@ TEST_F(ControllerTest, TransmitWithoutLinkReportsTransferFailed) {
 
 TEST_F(ControllerTest, TransmitWithTooLongFieldDoesNothing) {
   controller_->OnOpen();
-  view_.controls.subnetMaskText = "255.255.255.0000";
+  view_.controls.setup.subnetMaskText = "255.255.255.0000";
   controller_->OnTransmit();
   EXPECT_EQ(view_.MessageTexts(),
             std::vector<std::string>{"Please enter no more than 15 characters."});

@@ -15,11 +15,11 @@ ControlValues ValidControls() {
   ControlValues c;
   c.portIndex = 2;
   c.speedIndex = 4;
-  c.probeIpText = "192.168.1.10";
-  c.subnetMaskText = "255.255.255.0";
-  c.gatewayText = "192.168.1.1";
-  c.configHostText = "192.168.1.2";
-  c.configFileText = "/home/user/probe.cfg";
+  c.setup.probeIpText = "192.168.1.10";
+  c.setup.subnetMaskText = "255.255.255.0";
+  c.setup.gatewayText = "192.168.1.1";
+  c.setup.configHostText = "192.168.1.2";
+  c.setup.configFileText = "/home/user/probe.cfg";
   return c;
 }
 
@@ -28,11 +28,11 @@ TEST(ExchangeLoad, WritesEveryFieldIntoItsControl) {
   DialogFields fields;
   fields.portIndex = 9;
   fields.speedIndex = 3;
-  fields.probeIpText = "10.0.0.1";
-  fields.subnetMaskText = "255.0.0.0";
-  fields.gatewayText = "10.0.0.254";
-  fields.configHostText = "10.0.0.2";
-  fields.configFileText = "a.cfg";
+  fields.setup.probeIpText = "10.0.0.1";
+  fields.setup.subnetMaskText = "255.0.0.0";
+  fields.setup.gatewayText = "10.0.0.254";
+  fields.setup.configHostText = "10.0.0.2";
+  fields.setup.configFileText = "a.cfg";
   fields.identity.serialNumber = "12345678";
   fields.macAddressText = "0A4F19123456";
 
@@ -40,11 +40,11 @@ TEST(ExchangeLoad, WritesEveryFieldIntoItsControl) {
   EXPECT_EQ(view.loads, 1);
   EXPECT_EQ(view.controls.portIndex, 9);
   EXPECT_EQ(view.controls.speedIndex, 3);
-  EXPECT_EQ(view.controls.probeIpText, "10.0.0.1");
-  EXPECT_EQ(view.controls.subnetMaskText, "255.0.0.0");
-  EXPECT_EQ(view.controls.gatewayText, "10.0.0.254");
-  EXPECT_EQ(view.controls.configHostText, "10.0.0.2");
-  EXPECT_EQ(view.controls.configFileText, "a.cfg");
+  EXPECT_EQ(view.controls.setup.probeIpText, "10.0.0.1");
+  EXPECT_EQ(view.controls.setup.subnetMaskText, "255.0.0.0");
+  EXPECT_EQ(view.controls.setup.gatewayText, "10.0.0.254");
+  EXPECT_EQ(view.controls.setup.configHostText, "10.0.0.2");
+  EXPECT_EQ(view.controls.setup.configFileText, "a.cfg");
   EXPECT_EQ(view.controls.serialNumber, "12345678");
   EXPECT_EQ(view.controls.macAddressText, "0A4F19123456");
   EXPECT_TRUE(view.messages.empty());
@@ -58,8 +58,8 @@ TEST(ExchangeSave, CopiesTheControlsWhenAllAreValid) {
   EXPECT_TRUE(ExchangeData(view, fields, Exchange::Save));
   EXPECT_EQ(fields.portIndex, -1);
   EXPECT_EQ(fields.speedIndex, 4);
-  EXPECT_EQ(fields.probeIpText, "192.168.1.10");
-  EXPECT_EQ(fields.configFileText, "/home/user/probe.cfg");
+  EXPECT_EQ(fields.setup.probeIpText, "192.168.1.10");
+  EXPECT_EQ(fields.setup.configFileText, "/home/user/probe.cfg");
   EXPECT_TRUE(view.messages.empty());
   EXPECT_TRUE(view.focused.empty());
 }
@@ -83,7 +83,7 @@ class InvalidProbeIp : public ::testing::TestWithParam<const char*> {};
 TEST_P(InvalidProbeIp, IsRefusedWithFocusOnTheConfigurationFile) {
   RecordingView view;
   view.controls = ValidControls();
-  view.controls.probeIpText = GetParam();
+  view.controls.setup.probeIpText = GetParam();
   DialogFields fields;
   EXPECT_FALSE(ExchangeData(view, fields, Exchange::Save));
   ASSERT_EQ(view.messages.size(), 1u);
@@ -94,8 +94,8 @@ TEST_P(InvalidProbeIp, IsRefusedWithFocusOnTheConfigurationFile) {
   ASSERT_EQ(view.focused.size(), 1u);
   EXPECT_EQ(view.focused[0], EditField::ConfigFile);
   // Every control was copied before the check.
-  EXPECT_EQ(fields.probeIpText, GetParam());
-  EXPECT_EQ(fields.configFileText, "/home/user/probe.cfg");
+  EXPECT_EQ(fields.setup.probeIpText, GetParam());
+  EXPECT_EQ(fields.setup.configFileText, "/home/user/probe.cfg");
 }
 
 INSTANTIATE_TEST_SUITE_P(Addresses, InvalidProbeIp,
@@ -107,8 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Addresses, InvalidProbeIp,
 // A text over 15 characters in each limited field: the exchange stops there.
 struct LongField {
   EditField field;
-  std::string ControlValues::*control;
-  std::string DialogFields::*target;
+  std::string SetupTexts::*text;  // the same text in the controls and in the fields
 };
 
 class OverLongAddressField : public ::testing::TestWithParam<LongField> {};
@@ -117,45 +116,42 @@ TEST_P(OverLongAddressField, StopsAtThatFieldWithItsTextAlreadyCopied) {
   const LongField& p = GetParam();
   RecordingView view;
   view.controls = ValidControls();
-  view.controls.*p.control = "192.168.100.1000";  // 16 characters
+  view.controls.setup.*p.text = "192.168.100.1000";  // 16 characters
   DialogFields fields;
-  fields.configFileText = "old.cfg";
+  fields.setup.configFileText = "old.cfg";
   EXPECT_FALSE(ExchangeData(view, fields, Exchange::Save));
   ASSERT_EQ(view.MessageTexts(), std::vector<std::string>{kLimitMessage});
   EXPECT_EQ(view.messages[0].icon, MessageIcon::Exclamation);
   ASSERT_EQ(view.focused.size(), 1u);
   EXPECT_EQ(view.focused[0], p.field);
-  EXPECT_EQ(fields.*p.target, "192.168.100.1000");
-  EXPECT_EQ(fields.portIndex, 2);               // copied before
-  EXPECT_EQ(fields.configFileText, "old.cfg");  // never reached
+  EXPECT_EQ(fields.setup.*p.text, "192.168.100.1000");
+  EXPECT_EQ(fields.portIndex, 2);                     // copied before
+  EXPECT_EQ(fields.setup.configFileText, "old.cfg");  // never reached
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, OverLongAddressField,
-    ::testing::Values(
-        LongField{EditField::ProbeIp, &ControlValues::probeIpText, &DialogFields::probeIpText},
-        LongField{EditField::SubnetMask, &ControlValues::subnetMaskText,
-                  &DialogFields::subnetMaskText},
-        LongField{EditField::Gateway, &ControlValues::gatewayText, &DialogFields::gatewayText},
-        LongField{EditField::ConfigHost, &ControlValues::configHostText,
-                  &DialogFields::configHostText}));
+    ::testing::Values(LongField{EditField::ProbeIp, &SetupTexts::probeIpText},
+                      LongField{EditField::SubnetMask, &SetupTexts::subnetMaskText},
+                      LongField{EditField::Gateway, &SetupTexts::gatewayText},
+                      LongField{EditField::ConfigHost, &SetupTexts::configHostText}));
 
 TEST(ExchangeSave, FifteenCharactersAndALongFileNameAreAccepted) {
   RecordingView view;
   view.controls = ValidControls();
-  view.controls.gatewayText = "192.168.100.100";  // exactly 15
+  view.controls.setup.gatewayText = "192.168.100.100";  // exactly 15
   std::string umlauts;
   for (int i = 0; i < 15; ++i) umlauts += "\u00e4";  // 15 characters in 30 bytes
-  view.controls.subnetMaskText = umlauts;
-  view.controls.configFileText = std::string(300, 'f');
+  view.controls.setup.subnetMaskText = umlauts;
+  view.controls.setup.configFileText = std::string(300, 'f');
   DialogFields fields;
   EXPECT_TRUE(ExchangeData(view, fields, Exchange::Save));
-  EXPECT_EQ(fields.configFileText.size(), 300u);
-  EXPECT_EQ(fields.subnetMaskText, umlauts);
+  EXPECT_EQ(fields.setup.configFileText.size(), 300u);
+  EXPECT_EQ(fields.setup.subnetMaskText, umlauts);
 
   // One more character is one too many; a character beyond U+FFFF takes two places in the field.
   for (const std::string& text : {umlauts + "\u00e4", std::string(14, '1') + "\U0001F600"}) {
-    view.controls.subnetMaskText = text;
+    view.controls.setup.subnetMaskText = text;
     view.messages.clear();
     EXPECT_FALSE(ExchangeData(view, fields, Exchange::Save)) << text;
     EXPECT_EQ(view.MessageTexts(), std::vector<std::string>{kLimitMessage}) << text;
@@ -165,8 +161,8 @@ TEST(ExchangeSave, FifteenCharactersAndALongFileNameAreAccepted) {
 TEST(ExchangeSave, TheFirstRefusalInBindingOrderIsTheOneShown) {
   RecordingView view;
   view.controls = ValidControls();
-  view.controls.probeIpText = "1.2.3";                 // checked last
-  view.controls.configHostText = "111.111.111.111.1";  // checked on the way
+  view.controls.setup.probeIpText = "1.2.3";                 // checked last
+  view.controls.setup.configHostText = "111.111.111.111.1";  // checked on the way
   DialogFields fields;
   EXPECT_FALSE(ExchangeData(view, fields, Exchange::Save));
   EXPECT_EQ(view.MessageTexts(), std::vector<std::string>{kLimitMessage});

@@ -51,11 +51,11 @@ TEST(LoadSettings, EmptyStoreGivesTheDefaultsReadInOrder) {
   LoadSettings(store, fields);
   EXPECT_EQ(fields.speedIndex, 0);
   EXPECT_EQ(fields.portIndex, 0);
-  EXPECT_EQ(fields.probeIpText, "111.111.111.111");
-  EXPECT_EQ(fields.subnetMaskText, "255.255.255.0");
-  EXPECT_EQ(fields.gatewayText, "255.255.255.255");
-  EXPECT_EQ(fields.configHostText, "111.111.111.111");
-  EXPECT_EQ(fields.configFileText, "");
+  EXPECT_EQ(fields.setup.probeIpText, "111.111.111.111");
+  EXPECT_EQ(fields.setup.subnetMaskText, "255.255.255.0");
+  EXPECT_EQ(fields.setup.gatewayText, "255.255.255.255");
+  EXPECT_EQ(fields.setup.configHostText, "111.111.111.111");
+  EXPECT_EQ(fields.setup.configFileText, "");
   const std::vector<std::string> expected = {
       "read int Vanta7 PPC4xx/Baudrate",    "read int Vanta7 PPC4xx/ComPort",
       "read text Vanta7 PPC4xx/VantaIP",    "read text Vanta7 PPC4xx/Subnet",
@@ -77,11 +77,11 @@ TEST(LoadSettings, StoredValuesReachTheirFieldsUnchecked) {
   LoadSettings(store, fields);
   EXPECT_EQ(fields.speedIndex, 4);
   EXPECT_EQ(fields.portIndex, 25);  // out of range: the list will show no selection
-  EXPECT_EQ(fields.probeIpText, "not an address");
-  EXPECT_EQ(fields.subnetMaskText, "1");
-  EXPECT_EQ(fields.gatewayText, "2");
-  EXPECT_EQ(fields.configHostText, "3");
-  EXPECT_EQ(fields.configFileText, "c.cfg");
+  EXPECT_EQ(fields.setup.probeIpText, "not an address");
+  EXPECT_EQ(fields.setup.subnetMaskText, "1");
+  EXPECT_EQ(fields.setup.gatewayText, "2");
+  EXPECT_EQ(fields.setup.configHostText, "3");
+  EXPECT_EQ(fields.setup.configFileText, "c.cfg");
 }
 
 TEST(SaveSettings, WritesTheSevenKeysInOrderWithTheirTypes) {
@@ -89,11 +89,11 @@ TEST(SaveSettings, WritesTheSevenKeysInOrderWithTheirTypes) {
   DialogFields fields;
   fields.speedIndex = 3;
   fields.portIndex = -1;
-  fields.probeIpText = "192.168.1.10";
-  fields.subnetMaskText = "255.255.255.0";
-  fields.gatewayText = "192.168.1.1";
-  fields.configHostText = "255.255.255.255";
-  fields.configFileText = "/tmp/probe.cfg";
+  fields.setup.probeIpText = "192.168.1.10";
+  fields.setup.subnetMaskText = "255.255.255.0";
+  fields.setup.gatewayText = "192.168.1.1";
+  fields.setup.configHostText = "255.255.255.255";
+  fields.setup.configFileText = "/tmp/probe.cfg";
   SaveSettings(store, fields);
   const std::vector<std::string> expected = {
       "write int Vanta7 PPC4xx/Baudrate",    "write int Vanta7 PPC4xx/ComPort",
@@ -114,7 +114,7 @@ TEST(SaveSettings, AFailedWriteIsSkippedAndTheRestStillMade) {
   DialogFields fields;
   fields.speedIndex = 1;
   fields.portIndex = 5;
-  fields.configFileText = "x";
+  fields.setup.configFileText = "x";
   SaveSettings(store, fields);
   EXPECT_EQ(store.calls.size(), 7u);
   EXPECT_EQ(store.ints.count("ComPort"), 0u);
