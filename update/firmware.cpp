@@ -178,6 +178,7 @@ ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
   uint32_t before = 0;  // bytes of the ranges already compared
   std::vector<uint8_t> read;
   auto fail = [&](ResultCode rc, uint32_t address) {
+    if (options.readStats != nullptr) *options.readStats = transfer.Stats();
     failure = {address, rc, false};
     status(kVerifyFailed);
     return rc;
@@ -201,6 +202,7 @@ ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
     }
     before += count;
   }
+  if (options.readStats != nullptr) *options.readStats = transfer.Stats();
   status(kVerifyPassed);
   return RESULT_OK;
 }
@@ -241,12 +243,23 @@ ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink&
   const std::vector<WriteStep> steps = !options.mergeRecords    ? PerRecordSteps(lines)
                                        : options.skipErasedRuns ? SkipErasedRuns(MergedSteps(lines))
                                                                 : MergedSteps(lines);
-  uint32_t replyValue = 0;
+  // Merged writes go in adaptive pieces that a noisy line shrinks, each sent again a bounded
+  // number of times; the records keep one transaction of three attempts each.
+  BulkTransfer transfer(link);
+  const auto write = [&](uint32_t address, const uint8_t* data, size_t count) {
+    if (!options.mergeRecords) {
+      uint32_t replyValue = 0;
+      return ProgramMemory(link, address, static_cast<uint16_t>(count), data, replyValue);
+    }
+    const ResultCode rc = transfer.Write(address, data, static_cast<uint32_t>(count));
+    if (options.writeStats != nullptr) *options.writeStats = transfer.Stats();
+    if (rc != RESULT_OK) failure = transfer.Failure();
+    return rc;
+  };
   for (const WriteStep& step : steps) {
     ResultCode rc = RESULT_OK;
     if (!step.bytes.empty()) {
-      rc = ProgramMemory(link, step.address, static_cast<uint16_t>(step.bytes.size()),
-                         step.bytes.data(), replyValue);
+      rc = write(step.address, step.bytes.data(), step.bytes.size());
       // The failure shows at once; the line's progress follows and the failure closes the run.
       if (rc != RESULT_OK) status(kProgramFailed);
     }
@@ -258,7 +271,7 @@ ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink&
   }
 
   // The marker goes last, so a run that stops half-way leaves the firmware unmarked.
-  const ResultCode rc = ProgramMemory(link, FIRMWARE_SECTOR, sizeof kMarker, kMarker, replyValue);
+  const ResultCode rc = write(FIRMWARE_SECTOR, kMarker, sizeof kMarker);
   if (rc != RESULT_OK) {
     status(kProgramFailed);
     return rc;

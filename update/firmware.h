@@ -7,6 +7,7 @@
 
 #include "link/link_session.h"
 #include "link/result_codes.h"
+#include "update/bulk_transfer.h"
 #include "update/flow_outcome.h"
 #include "update/image_catalogue.h"
 
@@ -41,11 +42,14 @@ bool ParseFirmwareImage(const uint8_t* text, size_t size, std::vector<ImageLine>
                         ParseProblem& problem);
 
 struct FirmwareOptions {
-  ImageDirectories imageDirs;           // where "VT7PP4FW.nnn" is looked for, first match used
-  bool mergeRecords = false;            // --fast: contiguous records in writes of up to 1024 bytes
+  ImageDirectories imageDirs;  // where "VT7PP4FW.nnn" is looked for, first match used
+  // --fast: contiguous records merged and written in adaptive pieces of up to 1024 bytes
+  bool mergeRecords = false;
   bool skipErasedRuns = true;           // with mergeRecords: long runs of 0xFF are not sent
   bool verifyReadBack = false;          // --verify: read the image back after the marker
   uint32_t* firstDifference = nullptr;  // with verifyReadBack: the first differing address
+  TransferStats* writeStats = nullptr;  // with mergeRecords: what the adaptive writes did
+  TransferStats* readStats = nullptr;   // with verifyReadBack: what the read-back did
 };
 
 // Programs the image of version found in options.imageDirs. The whole file is read and checked
