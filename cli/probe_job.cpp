@@ -405,16 +405,21 @@ class Job {
     result_.details["sectors"] = sectors;
     ProgressDisplay progress;
     uint32_t difference = 0;
+    TransferFailure failure;
     ResultCode code;
     {
       WaitCursor wait(view_);
       code = RestoreFlash(
           controller.Link(), contents, [this](const std::string& text) { view_.SetStatus(text); },
-          progress, &difference);
+          progress, &difference, &failure);
     }
     if (code == LDR_E_VERIFY) {
-      Fail(result_, FlowOutcome::Failed(FlowStage::FlashWrite, code),
+      Fail(result_, FlowOutcome::FailedAt(FlowStage::FlashWrite, code, difference),
            "read back differs at " + Hex32(difference));
+    } else if (code != RESULT_OK && failure.code != RESULT_OK) {
+      // A piece that gave up after its tries: the address it could not move.
+      Fail(result_, FlowOutcome::FailedAt(FlowStage::FlashWrite, code, failure.address),
+           (failure.writing ? "could not write " : "could not read ") + Hex32(failure.address));
     } else if (code != RESULT_OK) {
       Fail(result_, FlowOutcome::Failed(
                         code == LDR_E_ERASE ? FlowStage::FlashErase : FlowStage::FlashWrite, code));

@@ -11,7 +11,7 @@ namespace vanta {
 
 namespace {
 
-constexpr uint32_t kPiece = 1024;       // bytes in one LDR_READ_MEMORY or LDR_PROGRAM
+constexpr uint32_t kPiece = 1024;       // bytes a restore looks at for anything but 0xFF
 constexpr uint32_t kRecordBytes = 32;   // data bytes in one S3 record of a backup
 constexpr size_t kLineBuffer = 1024;    // longer than any S-record (at most 515 characters)
 constexpr size_t kMaxHeaderText = 200;  // S0 text kept well inside one record
@@ -122,8 +122,9 @@ bool ParseRecord(const std::string& text, char& type, uint32_t& address, std::ve
 // shrinks the pieces instead of failing the whole read; reports the bytes done as it goes.
 template <typename OnPiece>
 ResultCode ReadFlashPieces(ProbeLink& link, uint32_t address, uint32_t count, uint8_t* dest,
-                           OnPiece onPiece) {
-  return ReadFlashAdaptive(link, address, count, dest, [&](uint32_t done) { onPiece(done); });
+                           OnPiece onPiece, TransferFailure* failure = nullptr) {
+  return ReadFlashAdaptive(
+      link, address, count, dest, [&](uint32_t done) { onPiece(done); }, failure);
 }
 
 }  // namespace
@@ -236,7 +237,8 @@ std::vector<uint32_t> TouchedSectors(const FlashContents& contents) {
 }
 
 ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const StatusSink& status,
-                        ProgressDisplay& progress, uint32_t* firstDifference) {
+                        ProgressDisplay& progress, uint32_t* firstDifference,
+                        TransferFailure* failure) {
   const std::vector<uint32_t> sectors = TouchedSectors(contents);
   struct Span {
     uint32_t address, end;
@@ -259,8 +261,8 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
     if (std::find(first, last, false) == last) continue;
     status("Restore: Reading Flash ...");
     std::vector<uint8_t> kept(span.end - span.address);
-    const ResultCode rc =
-        ReadFlashPieces(link, span.address, span.end - span.address, kept.data(), [](uint32_t) {});
+    const ResultCode rc = ReadFlashPieces(
+        link, span.address, span.end - span.address, kept.data(), [](uint32_t) {}, failure);
     if (rc != RESULT_OK) {
       status("Restore: Reading Flash ... failed!");
       return rc;
@@ -281,10 +283,19 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
 
   // Erased bytes are 0xFF already: pieces of nothing else are not sent. The marker waits until
   // everything else is written, so a restore that stops half-way leaves the firmware unmarked.
+  // The writes go in adaptive pieces, so a noisy line shrinks them instead of failing the restore.
   status("Restore: Programming Flash ...");
+  BulkTransfer transfer(link);
+  const auto write = [&](uint32_t address, const uint8_t* data, uint32_t count) {
+    const ResultCode rc = transfer.Write(address, data, count);
+    if (rc != RESULT_OK) {
+      if (failure != nullptr) *failure = transfer.Failure();
+      status("Restore: Programming Flash ... failed!");
+    }
+    return rc;
+  };
   bool writeMarker = false;
   uint32_t done = 0;
-  uint32_t replyValue = 0;
   for (const Span& span : spans) {
     for (uint32_t address = span.address; address < span.end; address += kPiece) {
       const uint32_t count = std::min(kPiece, span.end - address);
@@ -295,24 +306,16 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
         std::fill(piece.begin(), piece.begin() + kMarkerSize, 0xFF);
       }
       if (std::any_of(piece.begin(), piece.end(), [](uint8_t b) { return b != 0xFF; })) {
-        const ResultCode rc =
-            ProgramMemory(link, address, static_cast<uint16_t>(count), piece.data(), replyValue);
-        if (rc != RESULT_OK) {
-          status("Restore: Programming Flash ... failed!");
-          return rc;
-        }
+        const ResultCode rc = write(address, piece.data(), count);
+        if (rc != RESULT_OK) return rc;
       }
       done += count;
       ShowPercent("Restore: Programming Flash ... ( %u%% )", status, progress, total, done);
     }
   }
   if (writeMarker) {
-    const ResultCode rc =
-        ProgramMemory(link, FIRMWARE_SECTOR, kMarkerSize, at(FIRMWARE_SECTOR), replyValue);
-    if (rc != RESULT_OK) {
-      status("Restore: Programming Flash ... failed!");
-      return rc;
-    }
+    const ResultCode rc = write(FIRMWARE_SECTOR, at(FIRMWARE_SECTOR), kMarkerSize);
+    if (rc != RESULT_OK) return rc;
   }
   status("Restore: Programming Flash ... passed!");
 
@@ -323,9 +326,11 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
     readBack.assign(span.end - span.address, 0);
     uint32_t base = done;
     const ResultCode rc = ReadFlashPieces(
-        link, span.address, span.end - span.address, readBack.data(), [&](uint32_t n) {
+        link, span.address, span.end - span.address, readBack.data(),
+        [&](uint32_t n) {
           ShowPercent("Restore: Verifying Flash ... ( %u%% )", status, progress, total, base + n);
-        });
+        },
+        failure);
     if (rc != RESULT_OK) {
       status("Restore: Verifying Flash ... failed!");
       return rc;

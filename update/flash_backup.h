@@ -6,6 +6,7 @@
 
 #include "link/link_session.h"
 #include "link/result_codes.h"
+#include "update/bulk_transfer.h"
 #include "update/firmware.h"
 
 namespace vanta {
@@ -55,8 +56,10 @@ std::vector<uint32_t> TouchedSectors(const FlashContents& contents);
 // Erases the touched sectors (nothing else) after reading the bytes of them that the file does not
 // name, writes the file's bytes and those kept ones, the firmware validity marker
 // (the first four bytes of the firmware sector) last when that sector is among them, then reads
-// every touched sector back: LDR_E_VERIFY with *firstDifference set when it differs.
+// every touched sector back: LDR_E_VERIFY with *firstDifference set when it differs. Reads and
+// writes go in adaptive pieces; a piece that gives up fills failure (when given) with its address.
 ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const StatusSink& status,
-                        ProgressDisplay& progress, uint32_t* firstDifference = nullptr);
+                        ProgressDisplay& progress, uint32_t* firstDifference = nullptr,
+                        TransferFailure* failure = nullptr);
 
 }  // namespace vanta

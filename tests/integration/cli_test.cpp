@@ -594,6 +594,19 @@ TEST_F(CliRun, BackupEraseRestoreGivesTheSameFlashByteForByte) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(probe.ReadFlash(0x01000000, 0x100000) == before);
   EXPECT_EQ(probe.StoredFirmwareVersion(), 0x1605);
+
+  // Writes that are never answered end the restore failed at the address they could not move,
+  // and the firmware stays unmarked.
+  probe.Faults().silentAtAddressCommand = LDR_PROGRAM;
+  probe.Faults().silentAtAddress = SETUP_SECTOR + 0x100;
+  probe.Faults().silentAtAddressCount = 1000;
+  run = RunCliWith({"restore", file, "--port", probe.DevicePath(), "--speed", "115200", "--json",
+                    "--stay-in-loader"});
+  EXPECT_EQ(run.status, EXIT_COMM) << run.err;
+  const nlohmann::json error = nlohmann::json::parse(run.out)["error"];
+  EXPECT_EQ(error["stage"], "flash write") << run.out;
+  EXPECT_EQ(error["address"], SETUP_SECTOR + 0x100) << run.out;
+  EXPECT_EQ(probe.StoredFirmwareVersion(), 0);
 }
 
 // Each row: a line that spoils an otherwise good file, the line's number in the message.
