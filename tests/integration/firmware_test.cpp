@@ -132,14 +132,20 @@ std::string RaggedImage() {
 
 TEST_F(FirmwareOnProbe, MergedWritesLeaveTheSameFlashAsPerRecordWrites) {
   const std::string text = RaggedImage();
-  ProbeOnPty perRecord, merged;
+  ProbeOnPty perRecord, writingErased, merged;
   ASSERT_EQ(Program(perRecord, text), RESULT_OK);
   FirmwareOptions fast;
   fast.mergeRecords = true;
+  fast.skipErasedRuns = false;
+  ASSERT_EQ(Program(writingErased, text, fast), RESULT_OK);
+  fast.skipErasedRuns = true;
   ASSERT_EQ(Program(merged, text, fast), RESULT_OK);
-  EXPECT_EQ(merged.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize),
-            perRecord.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize));
+  const std::vector<uint8_t> expected = perRecord.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize);
+  EXPECT_EQ(writingErased.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize), expected);
+  EXPECT_EQ(merged.probe.ReadFlash(kFirmwareArea, kFirmwareAreaSize), expected);
   EXPECT_LT(merged.probe.GetCounters().framesIn, perRecord.probe.GetCounters().framesIn);
+  EXPECT_LT(merged.probe.GetCounters().bytesIn + 1000, writingErased.probe.GetCounters().bytesIn)
+      << "the runs of 0xFF were sent";
   EXPECT_EQ(merged.probe.CommandLog().back(), LDR_PROGRAM);
 }
 
