@@ -17,8 +17,11 @@ int CheckLogicDeviceType(ProbeLink& link, StepView& view, FlowOutcome* failure =
 int EraseLogicDevice(ProbeLink& link, StepView& view, FlowOutcome* failure = nullptr);
 int ProgramFuseMap(ProbeLink& link, StepView& view, const FuseMap& map, const std::string& ues,
                    FlowOutcome* failure = nullptr);
+// reads: the transactions one row or UES read may take. The window reads each once (three
+// attempts); with more, a read whose attempts all failed on the line is made again, and a row
+// that reads different is read once more before it counts.
 int VerifyFuseMap(ProbeLink& link, StepView& view, const FuseMap& map, const std::string& ues,
-                  FlowOutcome* failure = nullptr);
+                  FlowOutcome* failure = nullptr, int reads = 1);
 
 // The 120-character bit text of the first 15 characters of ues (missing ones count 0), eight
 // bits a character, most significant first.

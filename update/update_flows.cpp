@@ -17,12 +17,16 @@ FlowOutcome UpdateLogic(UpdateContext& context) {
                                          context.newestLogicVersion, context.imageDirs);
   FuseMap map;
   ProbeLink& link = context.link;
+  // The command line's opt-in paths (--fast, --verify) read a row lost on the line again; the
+  // window reads each row once.
+  const FirmwareOptions& optIn = context.firmware;
+  const int reads = optIn.mergeRecords || optIn.verifyReadBack ? kTriesPerPiece : 1;
   FlowOutcome outcome;
   const int result =
       ReadJedecFile(view, path, map, &outcome) && OpenLogicAccess(link, view, &outcome) &&
       CheckLogicDeviceType(link, view, &outcome) && EraseLogicDevice(link, view, &outcome) &&
       ProgramFuseMap(link, view, map, ues, &outcome) &&
-      VerifyFuseMap(link, view, map, ues, &outcome);
+      VerifyFuseMap(link, view, map, ues, &outcome, reads);
   // A failed leave shows its box, but the window has never counted it against the update.
   CloseLogicAccess(link, view);
   return result ? FlowOutcome::Passed() : outcome;

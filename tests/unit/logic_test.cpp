@@ -9,6 +9,7 @@
 #include "tests/support/fake_loader.h"
 #include "tests/support/image_gen.h"
 #include "tests/support/recording_view.h"
+#include "update/bulk_transfer.h"
 
 namespace vanta {
 namespace {
@@ -206,6 +207,50 @@ TEST_F(LogicSteps, AnyDifferenceInARowReadingFailsWithTheReadingsOwnMessage) {
     // The first mismatching row ends the verification.
     EXPECT_EQ(loader.Requests(LDR_LOGIC_READ_ROW).size(), static_cast<size_t>(c.row + 1));
     EXPECT_TRUE(loader.Requests(LDR_LOGIC_READ_UES).empty());
+  }
+}
+
+TEST_F(LogicSteps, WithMoreReadsARowLostOnTheLineIsReadAgainAndADifferenceMustShowTwice) {
+  ASSERT_EQ(ProgramFuseMap(loader.Link(), view, map, ues), 1);
+  // Each case: transactions a read may take, attempts of row 7 that get no answer, row 7's
+  // readings that come back with a fuse swapped (after those), the result.
+  struct Case {
+    int reads, lost, wrong, result;
+  };
+  const Case cases[] = {
+      {1, 2, 0, 1},  // the window's one transaction: three attempts
+      {1, 3, 0, 0},
+      {1, 0, 1, 0},
+      {kTriesPerPiece, 3 * kTriesPerPiece - 1, 0, 1},
+      {kTriesPerPiece, 3 * kTriesPerPiece, 0, 0},
+      {kTriesPerPiece, 0, 1, 1},  // a reading changed on the line
+      {kTriesPerPiece, 0, 2, 0},  // the row holds something else
+      {kTriesPerPiece, 4, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.reads << " " << c.lost << " " << c.wrong);
+    view = RecordingView();
+    loader.ClearRequests();
+    int lost = c.lost, wrong = c.wrong;
+    loader.script = [&lost, &wrong, this](const Bytes& r, int, std::optional<Bytes>& reply) {
+      if (r[0] != LDR_LOGIC_READ_ROW || r[1] != 7) return false;
+      reply.reset();
+      if (lost > 0) return --lost, true;
+      if (wrong == 0) return false;
+      --wrong;
+      std::string programmed = map[7];
+      programmed[100] ^= 1;  // '0' <-> '1'
+      reply = Bytes{LDR_LOGIC_READ_ROW};
+      reply->insert(reply->end(), programmed.begin(), programmed.end());
+      reply->insert(reply->end(), map[7].begin(), map[7].end());
+      return true;
+    };
+    EXPECT_EQ(VerifyFuseMap(loader.Link(), view, map, ues, nullptr, c.reads), c.result);
+    EXPECT_EQ(loader.Requests(LDR_LOGIC_READ_UES).size(), c.result ? 1u : 0u);
+    if (c.result == 0) {
+      ExpectOnlyMessage(c.wrong > 0 ? "Logic: Fuse map programmed verification failed!"
+                                    : kCommFailed);
+    }
   }
 }
 

@@ -221,6 +221,27 @@ TEST_F(Flows, AFailingLogicStepEndsTheUpdateAfterLeavingAccess) {
   EXPECT_EQ(view.status, kFailed);
 }
 
+TEST_F(Flows, OnlyTheCommandLinesOptInPathReadsAFuseRowLostOnTheLineAgain) {
+  for (const bool verify : {false, true}) {
+    Connect();
+    view = RecordingView();
+    PutLogic("PP4JEDK0", verify ? 13 : 12);
+    int lost = 3;  // every attempt of one transaction reading row 7
+    loader.script = [&lost](const Bytes& r, int, std::optional<Bytes>& reply) {
+      if (r[0] != LDR_LOGIC_READ_ROW || r[1] != 7 || lost == 0) return false;
+      --lost;
+      reply.reset();
+      return true;
+    };
+    FlowContext context = Context();
+    context.firmware.verifyReadBack = verify;
+    const FlowOutcome outcome = OnUpdate(context);
+    EXPECT_EQ(outcome.passed, verify);
+    EXPECT_EQ(view.status, verify ? kPassed : kFailed);
+    EXPECT_EQ(outcome.stage, verify ? FlowStage::None : FlowStage::LogicVerify);
+  }
+}
+
 TEST_F(Flows, WithNothingToWriteTheUpdateOnlyReadsTheIdentityAgain) {
   loader.InstallFirmwareVersion(5);
   loader.InstallLogicVersion(12);
