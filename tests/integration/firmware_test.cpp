@@ -149,6 +149,31 @@ TEST_F(FirmwareOnProbe, MergedWritesLeaveTheSameFlashAsPerRecordWrites) {
   EXPECT_EQ(merged.probe.CommandLog().back(), LDR_PROGRAM);
 }
 
+TEST_F(FirmwareOnProbe, OnANoisyLineTheFastPiecesShrinkAndTheVerifiedFlashIsTheImage) {
+  ProbeOnPty target;
+  // One byte in 500 changed, both ways: most 1024-byte pieces are lost.
+  target.probe.Faults().corruptRate = 0.002;
+  target.probe.Faults().requestCorruptRate = 0.002;
+  const test::FirmwareImage image = Image(8 * 1024, 32);
+  TransferStats writes, reads;
+  FirmwareOptions options;
+  options.mergeRecords = true;
+  options.verifyReadBack = true;
+  options.writeStats = &writes;
+  options.readStats = &reads;
+  FlowOutcome outcome;
+  ASSERT_EQ(Program(target, image.text, options, &outcome), RESULT_OK)
+      << StageName(outcome.stage) << " at " << outcome.address;
+  target.probe.Faults().corruptRate = 0;
+  target.probe.Faults().requestCorruptRate = 0;
+  EXPECT_EQ(target.probe.ReadFlash(image.address, 8 * 1024), test::ExpectedFlash(image));
+  EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1607);
+  EXPECT_GT(writes.failedPieces, 0u);
+  EXPECT_LT(writes.smallestPiece, kLargestPiece);
+  EXPECT_GT(reads.failedPieces, 0u);
+  EXPECT_LT(reads.smallestPiece, kLargestPiece);
+}
+
 TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
   const test::FirmwareImage image = Image(16 * 1024, 32);
   uint32_t difference = 0;
