@@ -526,7 +526,7 @@ TEST_F(CliRun, DeviceThatDisappearsMidUpdateEndsTheCommandWithinASecond) {
   EXPECT_EQ(result["error"]["reason"]["class"], "device-gone");
 }
 
-TEST_F(CliRun, VerifyNamesTheFirstDifferingAddress) {
+TEST_F(CliRun, VerifyNamesTheFirstDifferingAddressAndFastTheWriteItCouldNotMove) {
   AddFirmware(4, 4096);
   sim::VirtualProbe& probe = AddProbe();
   probe.Faults().corruptProgramWrite = 10;
@@ -535,6 +535,21 @@ TEST_F(CliRun, VerifyNamesTheFirstDifferingAddress) {
                   probe.DevicePath(), "--speed", "115200", "--stay-in-loader"});
   EXPECT_EQ(run.status, EXIT_VERIFY) << run.err;
   EXPECT_NE(run.out.find("Read back differs at 0x0104"), std::string::npos) << run.out;
+
+  // The second kilobyte's writes are never answered: after its tries the update fails there.
+  sim::VirtualProbe& lossy = AddProbe();
+  lossy.Faults().silentAtAddressCommand = LDR_PROGRAM;
+  lossy.Faults().silentAtAddress = FIRMWARE_SECTOR + 0x400;
+  lossy.Faults().silentAtAddressCount = 1000;
+  run = RunCliWith({"update", "--firmware-only", "--fast", "--image-dir", ImageDir(), "--port",
+                    lossy.DevicePath(), "--speed", "115200", "--stay-in-loader", "--json"});
+  EXPECT_EQ(run.status, EXIT_COMM) << run.err;
+  const nlohmann::json result = nlohmann::json::parse(run.out)[0];
+  EXPECT_NE(result["result"], "ok");
+  EXPECT_EQ(result["error"]["stage"], "firmware write") << run.out;
+  EXPECT_EQ(result["error"]["address"], FIRMWARE_SECTOR + 0x400) << run.out;
+  EXPECT_EQ(result["error"]["detail"], "could not write 0x01040400") << run.out;
+  EXPECT_EQ(lossy.StoredFirmwareVersion(), 0);
 }
 
 TEST_F(CliRun, UpdateWithoutAnImageFailsAsImageFileBeforeConnecting) {
