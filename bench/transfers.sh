@@ -4,8 +4,9 @@
 #   bench/transfers.sh PART BUILD_DIR [--runs N] [--jobs N]
 # PART:
 #   noisy   update --firmware-only --fast --verify of 256 KiB at 115200 bit/s, bytes corrupted
-#           both ways at 0, 0.05%, 0.2% and 1%; --runs updates a rate (default 10), --jobs of them
-#           at once (default 4), each its own command line and probe, the rates interleaved
+#           both ways at 0, 0.05%, 0.2% and 1%; --runs updates a rate (default 10) and twice as
+#           many at 0.2% (its target counts in twenties), --jobs of them at once (default 4), each
+#           its own command line and probe, the rates interleaved
 #   erased  update --firmware-only --fast of 256 KiB, half 0xFF gap fill, with and without
 #           --no-skip-erased
 #   speed   the noisy part's update on a clean line with a probe that takes 921600 bit/s
@@ -138,10 +139,11 @@ case $part in
       echo "rate $rate run $run seed $seed status ${outcome%% *} seconds $(cut -d' ' -f2 <<<"$outcome") flash $(flash_check "$work/$name.flash" "$firmware") $(failure "$name")" >>"$results"
     }
     echo "noisy line: update --firmware-only --fast --verify, 256 KiB, 115200 bit/s, bytes" \
-      "corrupted both ways; $runs runs a rate, $jobs at once"
+      "corrupted both ways; $runs runs a rate ($((2 * runs)) at 0.2%), $jobs at once"
     running=0
-    for run in $(seq "$runs"); do
+    for run in $(seq "$((2 * runs))"); do
       for i in "${!rates[@]}"; do
+        [ "$run" -gt "$runs" ] && [ "${rates[$i]}" != 0.002 ] && continue
         one_run "${rates[$i]}" "$run" "$i" &
         running=$((running + 1))
         if [ "$running" -ge "$jobs" ]; then
@@ -154,12 +156,13 @@ case $part in
     sort -k2,2g -k4,4n "$results"
     clean=$(awk '$2 == 0 && $8 == 0 {print $10}' "$results" | median)
     for rate in "${rates[@]}"; do
+      made=$(awk -v r="$rate" '$2 == r' "$results" | wc -l)
       ok=$(awk -v r="$rate" '$2 == r && $8 == 0' "$results" | wc -l)
       # Runs that reported success with a flash that differs from the image.
       wrong=$(awk -v r="$rate" '$2 == r && $8 == 0 && $12 != "same"' "$results" | wc -l)
       med=$(awk -v r="$rate" '$2 == r && $8 == 0 {print $10}' "$results" | median)
       share=$(awk -v c="$clean" -v t="$med" 'BEGIN {if (t > 0) printf "%.2f", c / t}')
-      echo "figure noisy $rate runs $runs succeeded $ok wrong $wrong median ${med:--} goodput ${share:--}"
+      echo "figure noisy $rate runs $made succeeded $ok wrong $wrong median ${med:--} goodput ${share:--}"
     done
     ;;
 
