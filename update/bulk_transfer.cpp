@@ -13,10 +13,12 @@ namespace {
 // is in whole milliseconds.
 constexpr uint32_t kLeastBusyMs = 5;
 
-// Line faults and lost replies are worth another try; a probe's status failure, a closed link or
-// a request the link refuses are not.
-bool WorthAnotherTry(ResultCode code) {
-  return code == SESSION_E_NO_REPLY || code == LDR_E_BAD_REPLY;
+// Line faults and lost replies are worth another try, and so is a write the probe refused: a
+// request changed on the line can pass the frame's XOR check and be refused as malformed, and the
+// same bytes again are safe. A closed link or a request the link refuses are not.
+bool WorthAnotherTry(ResultCode code, bool writing) {
+  return code == SESSION_E_NO_REPLY || code == LDR_E_BAD_REPLY ||
+         (writing && code == LDR_E_PROGRAM);
 }
 
 }  // namespace
@@ -55,7 +57,7 @@ ResultCode BulkTransfer::Move(Pacing& pacing, uint32_t address, uint32_t count, 
       continue;
     }
     ++stats_.failedPieces;
-    if (!WorthAnotherTry(rc) || ++tries >= kTriesPerPiece) {
+    if (!WorthAnotherTry(rc, &pacing == &write_) || ++tries >= kTriesPerPiece) {
       failure_ = {at, rc, &pacing == &write_};
       return rc;
     }

@@ -22,7 +22,7 @@ inline constexpr int kSuccessesToGrow = 8;  // pieces in a row before the piece 
 using TransferProgress = std::function<void(uint32_t done)>;
 
 // What stopped a transfer: the first address that could not be moved and the code of its last
-// try (a probe's status failure ends a transfer at once, without further tries).
+// try (a write the probe refused is tried again like a lost one).
 struct TransferFailure {
   uint32_t address = 0;
   ResultCode code = RESULT_OK;

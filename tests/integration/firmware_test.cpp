@@ -89,6 +89,24 @@ TEST_F(FirmwareOnProbe, AFailedWriteLeavesTheFirmwareUnmarked) {
   EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0);
   EXPECT_EQ(target.probe.ReadFlash(kFirmwareArea, 4), std::vector<uint8_t>(4, 0xFF));
   EXPECT_EQ(statuses.back(), "Firmware: Programming Flash ... failed!");
+
+  // A --fast piece the probe refuses is tried again: refused once it gets through, while a sector
+  // that refuses every write fails the run at its first address after the tries.
+  FirmwareOptions fast;
+  fast.mergeRecords = true;
+  const test::FirmwareImage image = Image(8 * 1024);
+  ProbeOnPty once;
+  once.probe.Faults().failProgramAfterWrites = 3;
+  EXPECT_EQ(Program(once, image.text, fast), RESULT_OK);
+  EXPECT_EQ(once.probe.ReadFlash(image.address, 8 * 1024), test::ExpectedFlash(image));
+  ProbeOnPty always;
+  always.probe.Faults().failProgramSector = kFirmwareArea;
+  FlowOutcome outcome;
+  EXPECT_EQ(Program(always, image.text, fast, &outcome), LDR_E_PROGRAM);
+  EXPECT_EQ(outcome.stage, FlowStage::FirmwareWrite);
+  EXPECT_TRUE(outcome.hasAddress);
+  EXPECT_EQ(outcome.address, image.address);
+  EXPECT_EQ(always.probe.StoredFirmwareVersion(), 0);
 }
 
 // Records with gaps, overlaps, odd lengths and contiguous runs, in an order that jumps about.
