@@ -98,7 +98,9 @@ const HelpPage kPages[] = {
      "update fails naming its address. The flash holds the same bytes afterwards. Runs of 0xFF "
      "in the image are not sent, since the erase left them; --no-skip-erased writes them as well. "
      "--verify reads the firmware back after it is written and fails, naming the first differing "
-     "address, when it differs. With --fast or --verify a logic row read that fails its three "
+     "address, when it differs; with --fast as well, a firmware sector that reads back different "
+     "is erased and written again, once, before the update fails (rewrittenSectors in --json). "
+     "With --fast or --verify a logic row read that fails its three "
      "attempts is read again, up to eight times. The window and the default command line write "
      "record by record without reading back.",
      "vantalink-cli update --port COM1 --speed 115200\n"

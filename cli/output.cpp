@@ -251,6 +251,7 @@ nlohmann::json ResultJson(Command command, const ProbeResult& r) {
                       {"exitStatus", static_cast<int>(r.status)},
                       {"seconds", r.seconds}};
   if (r.status != EXIT_OK) j["error"] = ErrorJson(r);
+  if (r.rewrittenSectors > 0) j["rewrittenSectors"] = r.rewrittenSectors;
   if (!r.hint.empty()) j["hint"] = r.hint;
   if (r.haveBefore) {
     j["serial"] = r.before.serialNumber;

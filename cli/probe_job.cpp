@@ -236,6 +236,7 @@ class Job {
     options.skipErasedRuns = settings_.skipErased;
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
+    options.rewrittenSectors = &result_.rewrittenSectors;
     const FlowOutcome outcome = controller.OnUpdate();
     if (!outcome.passed) {
       Fail(result_, outcome, UpdateDetail(outcome, controller.Fields()));
@@ -291,6 +292,7 @@ class Job {
     options.skipErasedRuns = settings_.skipErased;
     options.verifyReadBack = settings_.verify;
     options.firstDifference = &firstDifference_;
+    options.rewrittenSectors = &result_.rewrittenSectors;
     ProgressDisplay progress;
     FlowOutcome outcome;
     {

@@ -72,6 +72,8 @@ struct ProbeResult {
   std::string macAddress;
   ImageVersion newestFirmware = 0, newestLogic = 0;
   bool updateAvailable = false;
+  // Firmware sectors that --fast --verify erased and wrote again after their read-back differed.
+  uint32_t rewrittenSectors = 0;
   // The first failure: the flow's outcome and what the command line adds to it. status and error
   // are derived from these alone (ExitStatusOf, OutcomeLine).
   FlowOutcome outcome;

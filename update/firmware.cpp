@@ -17,6 +17,7 @@ constexpr size_t kLineBuffer = 256;         // one read takes at most 255 charac
 constexpr size_t kMaxMergedWrite = 1024;    // data bytes in one merged LDR_PROGRAM
 constexpr size_t kShortestSkippedRun = 64;  // erased bytes a merged write leaves out, at least
 constexpr uint32_t kFirmwareSectors[3] = {0x01040000, 0x01080000, 0x010C0000};
+constexpr uint32_t kFirmwareSectorSize = 0x40000;
 constexpr uint8_t kMarker[4] = {0xAA, 0x55, 0x55, 0xAA};
 
 constexpr const char* kErasing = "Firmware: Erasing Flash ...";
@@ -29,6 +30,8 @@ constexpr const char* kVerifying = "Firmware: Verifying Flash ...";
 constexpr const char* kVerifyFormat = "Firmware: Verifying Flash ... ( %u%% )";
 constexpr const char* kVerifyFailed = "Firmware: Verifying Flash ... failed!";
 constexpr const char* kVerifyPassed = "Firmware: Verifying Flash ... passed!";
+constexpr const char* kRewriteFormat =
+    "Firmware: read back differs at 0x%08X; rewriting sector 0x%08X ...";
 
 // One step of the programming run: a write (unless bytes is empty), then the progress shown.
 struct WriteStep {
@@ -166,23 +169,14 @@ std::vector<ExpectedRange> ExpectedImage(const std::vector<ImageLine>& lines) {
 
 // Reads every expected range back in adaptive pieces and compares it. A difference is read once
 // more before it counts: the frame check is one XOR byte, and two bytes changed on the line by
-// the same value pass it.
-ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
-                       const StatusSink& status, ProgressDisplay& progress,
-                       const FirmwareOptions& options, TransferFailure& failure) {
-  const std::vector<ExpectedRange> ranges = ExpectedImage(lines);
+// the same value pass it. LDR_E_VERIFY with difference set at the first confirmed difference.
+ResultCode VerifyImage(BulkTransfer& transfer, const std::vector<ExpectedRange>& ranges,
+                       const StatusSink& status, ProgressDisplay& progress, uint32_t& difference) {
   uint32_t total = 0;
   for (const ExpectedRange& range : ranges) total += static_cast<uint32_t>(range.bytes.size());
   status(kVerifying);
-  BulkTransfer transfer(link);
   uint32_t before = 0;  // bytes of the ranges already compared
   std::vector<uint8_t> read;
-  auto fail = [&](ResultCode rc, uint32_t address) {
-    if (options.readStats != nullptr) *options.readStats = transfer.Stats();
-    failure = {address, rc, false};
-    status(kVerifyFailed);
-    return rc;
-  };
   for (const ExpectedRange& range : ranges) {
     const uint32_t address = static_cast<uint32_t>(range.address);
     const uint32_t count = static_cast<uint32_t>(range.bytes.size());
@@ -190,17 +184,98 @@ ResultCode VerifyImage(ProbeLink& link, const std::vector<ImageLine>& lines,
     const ResultCode rc = transfer.Read(address, count, read.data(), [&](uint32_t done) {
       ShowPercent(kVerifyFormat, status, progress, total, before + done);
     });
-    if (rc != RESULT_OK) return fail(rc, transfer.Failure().address);
+    if (rc != RESULT_OK) return rc;
     for (uint32_t i = 0; i < count; ++i) {
       if (read[i] == range.bytes[i]) continue;
       const uint32_t span = std::min<uint32_t>(kSmallestReadPiece, count - i);
       const ResultCode again = transfer.Read(address + i, span, read.data() + i);
-      if (again != RESULT_OK) return fail(again, transfer.Failure().address);
+      if (again != RESULT_OK) return again;
       if (read[i] == range.bytes[i]) continue;
-      if (options.firstDifference != nullptr) *options.firstDifference = address + i;
-      return fail(LDR_E_VERIFY, address + i);
+      difference = address + i;
+      return LDR_E_VERIFY;
     }
     before += count;
+  }
+  return RESULT_OK;
+}
+
+uint32_t FirmwareSectorOf(uint32_t address) {
+  for (uint32_t sector : kFirmwareSectors) {
+    if (address >= sector && address - sector < kFirmwareSectorSize) return sector;
+  }
+  return 0;
+}
+
+// A byte the line changed in a write that its one-byte check let through cannot be mended in
+// place (programming only clears bits): the sector is erased and its part of the image written
+// again, the marker last when it lives there. Long runs of 0xFF stay with the erase.
+ResultCode RewriteSector(BulkTransfer& transfer, ProbeLink& link, uint32_t sector,
+                         const std::vector<ExpectedRange>& ranges) {
+  if (const ResultCode rc = EraseSector(link, sector); rc != RESULT_OK) return rc;
+  const uint64_t end = uint64_t{sector} + kFirmwareSectorSize;
+  std::vector<WriteStep> clipped;
+  for (const ExpectedRange& range : ranges) {
+    const uint64_t from = std::max<uint64_t>(range.address, sector);
+    const uint64_t to = std::min<uint64_t>(range.address + range.bytes.size(), end);
+    if (from >= to) continue;
+    WriteStep step{static_cast<uint32_t>(from),
+                   {range.bytes.begin() + static_cast<ptrdiff_t>(from - range.address),
+                    range.bytes.begin() + static_cast<ptrdiff_t>(to - range.address)},
+                   0};
+    PadToWord(step.bytes);
+    clipped.push_back(std::move(step));
+  }
+  std::vector<uint8_t> marker;
+  if (sector == FIRMWARE_SECTOR && !clipped.empty() && clipped.front().address == FIRMWARE_SECTOR) {
+    std::vector<uint8_t>& head = clipped.front().bytes;
+    marker.assign(head.begin(), head.begin() + sizeof kMarker);
+    std::fill(head.begin(), head.begin() + sizeof kMarker, 0xFF);
+  }
+  for (const WriteStep& step : SkipErasedRuns(clipped)) {
+    if (step.bytes.empty()) continue;
+    const ResultCode rc =
+        transfer.Write(step.address, step.bytes.data(), static_cast<uint32_t>(step.bytes.size()));
+    if (rc != RESULT_OK) return rc;
+  }
+  if (marker.empty()) return RESULT_OK;
+  return transfer.Write(FIRMWARE_SECTOR, marker.data(), static_cast<uint32_t>(marker.size()));
+}
+
+// The read-back after the marker. With merged writes a confirmed difference in a firmware sector
+// costs that sector a rewrite and the image a second read-back, once a sector; a difference that
+// comes back, or one without merged writes, fails the run there.
+ResultCode CheckImage(ProbeLink& link, const std::vector<ImageLine>& lines,
+                      const StatusSink& status, ProgressDisplay& progress,
+                      const FirmwareOptions& options, TransferFailure& failure) {
+  const std::vector<ExpectedRange> ranges = ExpectedImage(lines);
+  BulkTransfer transfer(link);
+  std::vector<uint32_t> rewritten;
+  auto fail = [&](ResultCode rc, uint32_t address, bool writing) {
+    if (options.readStats != nullptr) *options.readStats = transfer.Stats();
+    failure = {address, rc, writing};
+    status(kVerifyFailed);
+    return rc;
+  };
+  for (;;) {
+    uint32_t difference = 0;
+    ResultCode rc = VerifyImage(transfer, ranges, status, progress, difference);
+    if (rc == RESULT_OK) break;
+    if (rc != LDR_E_VERIFY) return fail(rc, transfer.Failure().address, false);
+    const uint32_t sector = FirmwareSectorOf(difference);
+    const bool again = std::find(rewritten.begin(), rewritten.end(), sector) != rewritten.end();
+    if (!options.mergeRecords || sector == 0 || again) {
+      if (options.firstDifference != nullptr) *options.firstDifference = difference;
+      return fail(LDR_E_VERIFY, difference, false);
+    }
+    rewritten.push_back(sector);
+    if (options.rewrittenSectors != nullptr) ++*options.rewrittenSectors;
+    char text[80];
+    std::snprintf(text, sizeof text, kRewriteFormat, static_cast<unsigned>(difference),
+                  static_cast<unsigned>(sector));
+    status(text);
+    rc = RewriteSector(transfer, link, sector, ranges);
+    if (rc != RESULT_OK) return fail(rc, transfer.Failure().address, true);
+    progress.lastShown = 0;
   }
   if (options.readStats != nullptr) *options.readStats = transfer.Stats();
   status(kVerifyPassed);
@@ -278,7 +353,7 @@ ResultCode ProgramImage(ProbeLink& link, ImageVersion version, const StatusSink&
   }
   status(kProgramPassed);
   stage = FlowStage::FirmwareVerify;
-  if (options.verifyReadBack) return VerifyImage(link, lines, status, progress, options, failure);
+  if (options.verifyReadBack) return CheckImage(link, lines, status, progress, options, failure);
   return RESULT_OK;
 }
 

@@ -50,6 +50,9 @@ struct FirmwareOptions {
   uint32_t* firstDifference = nullptr;  // with verifyReadBack: the first differing address
   TransferStats* writeStats = nullptr;  // with mergeRecords: what the adaptive writes did
   TransferStats* readStats = nullptr;   // with verifyReadBack: what the read-back did
+  // with mergeRecords and verifyReadBack: firmware sectors erased and written again because their
+  // read-back differed (each at most once)
+  uint32_t* rewrittenSectors = nullptr;
 };
 
 // Programs the image of version found in options.imageDirs. The whole file is read and checked

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -195,25 +196,53 @@ TEST_F(FirmwareOnProbe, OnANoisyLineTheFastPiecesShrinkAndTheVerifiedFlashIsTheI
 TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
   const test::FirmwareImage image = Image(16 * 1024, 32);
   uint32_t difference = 0;
+  uint32_t rewritten = 0;
   FirmwareOptions verify;
   verify.verifyReadBack = true;
   verify.firstDifference = &difference;
+  verify.rewrittenSectors = &rewritten;
   {
     ProbeOnPty target;
     ASSERT_EQ(Program(target, image.text, verify), RESULT_OK);
     EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... passed!");
   }
-  for (bool merge : {false, true}) {
+  // Record by record the difference ends the run; merged writes rewrite its sector once, and a
+  // difference that comes back after the rewrite ends the run too.
+  struct Case {
+    bool merge;
+    int write;        // the probe clears the lowest set bit of the first non-zero byte of it
+    bool wrongAgain;  // ... and of a write of the rewrite
+    ResultCode expected;
+  };
+  for (const Case& c : {Case{false, 100, false, LDR_E_VERIFY}, Case{true, 3, false, RESULT_OK},
+                        Case{true, 3, true, LDR_E_VERIFY}}) {
+    SCOPED_TRACE(testing::Message() << "merge " << c.merge << " wrong again " << c.wrongAgain);
     ProbeOnPty target;
-    // The probe clears the lowest set bit of the first non-zero byte of this write.
-    const int write = merge ? 3 : 100;
-    target.probe.Faults().corruptProgramWrite = write;
-    verify.mergeRecords = merge;
-    EXPECT_EQ(Program(target, image.text, verify), LDR_E_VERIFY);
-    const uint32_t start = image.address + static_cast<uint32_t>(write) * (merge ? 1024 : 32);
+    target.probe.Faults().corruptProgramWrite = c.write;
+    verify.mergeRecords = c.merge;
+    difference = rewritten = 0;
+    statuses.clear();
+    sink = [this, &target, &c](const std::string& text) {
+      statuses.push_back(text);
+      if (!c.wrongAgain || text.find("rewriting sector") == std::string::npos) return;
+      const std::vector<uint8_t> log = target.probe.CommandLog();
+      target.probe.Faults().corruptProgramWrite =
+          static_cast<int32_t>(std::count(log.begin(), log.end(), LDR_PROGRAM)) + 1;
+    };
+    EXPECT_EQ(Program(target, image.text, verify), c.expected);
+    EXPECT_EQ(rewritten, c.merge ? 1u : 0u);
+    if (c.expected == RESULT_OK) {
+      EXPECT_EQ(target.probe.ReadFlash(image.address, 16 * 1024), test::ExpectedFlash(image));
+      EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1607);
+      EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... passed!");
+      continue;
+    }
+    const uint32_t start = image.address + static_cast<uint32_t>(c.write) * (c.merge ? 1024 : 32);
     uint32_t expected = start;
     while (image.bytes[expected - image.address] == 0) ++expected;
-    EXPECT_EQ(difference, expected) << (merge ? "merged" : "per record");
+    if (!c.wrongAgain) {
+      EXPECT_EQ(difference, expected);
+    }
     EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
   }
 }

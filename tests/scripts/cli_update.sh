@@ -56,6 +56,11 @@ start_sim flaky --com 2 --corrupt-program-write 5
 expect 6 update --firmware-only --verify --port COM2 --speed 115200 --image-dir "$img" \
   --stay-in-loader
 contains "$out" "Read back differs at 0x010400A" "verify failure"
+# With --fast the sector that read back wrong is erased and written again, once, and passes.
+start_sim flakyfast --com 3 --corrupt-program-write 2
+expect 0 update --firmware-only --fast --verify --port COM3 --speed 115200 --image-dir "$img" \
+  --stay-in-loader --json
+[ "$(json 'j[0]["rewrittenSectors"]')" = 1 ] || fail "a wrong bit under --fast --verify: $out"
 
 # Erase: refused without --yes when standard input is no terminal; nothing sent.
 expect 8 erase --port COM1
