@@ -49,21 +49,35 @@ ResultCode BulkTransfer::Move(Pacing& pacing, uint32_t address, uint32_t count, 
       pacing.busyMs = std::clamp(2 * work + kLeastBusyMs, kLeastBusyMs, pacing.extraMs);
       done += piece;
       tries = 0;
+      if (pacing.proven < kProvenToKeep) ++pacing.proven;
       if (++pacing.successes >= kSuccessesToGrow && pacing.piece < kLargestPiece) {
         pacing.piece *= 2;
         pacing.successes = 0;
+        pacing.proven = 0;
       }
       if (progress) progress(done);
       continue;
     }
     ++stats_.failedPieces;
+    stats_.failedMs += elapsed;
     if (!WorthAnotherTry(rc, &pacing == &write_) || ++tries >= kTriesPerPiece) {
       failure_ = {at, rc, &pacing == &write_};
       return rc;
     }
-    // A probe slower than it was may be what went wrong: the next try waits longer.
-    if (rc == SESSION_E_NO_REPLY) pacing.busyMs = std::min(pacing.extraMs, pacing.busyMs * 2);
-    pacing.piece = std::max(pacing.smallest, pacing.piece / 2);
+    // On a noisy line a lone lost piece is mostly a request the probe dropped as corrupt, and a
+    // longer wait would only add to its cost. Lost again at the same address, the probe may have
+    // become slower than it was: from then on every try waits twice as long.
+    if (rc == SESSION_E_NO_REPLY && tries >= 2) {
+      pacing.busyMs = std::min(pacing.extraMs, pacing.busyMs * 2);
+    }
+    // A size that has got through before is given one more try before it halves: at an error
+    // rate that loses one piece in four, halving at each loss keeps the pieces smaller than the
+    // line allows. A size not yet proven, or a second loss at one address, halves at once.
+    if (tries >= 2 || pacing.proven < kProvenToKeep) {
+      const uint32_t smaller = std::max(pacing.smallest, pacing.piece / 2);
+      if (smaller != pacing.piece) pacing.proven = 0;
+      pacing.piece = smaller;
+    }
     stats_.smallestPiece = std::min(stats_.smallestPiece, pacing.piece);
     pacing.successes = 0;
   }

@@ -1,7 +1,8 @@
 #pragma once
 // Bulk reads and writes of probe memory for the command line's opt-in paths (--fast, --verify,
-// read-memory, backup). Pieces start at 1024 bytes, halve after a piece fails and grow again after
-// a run of successes; each piece is one attempt with a reply wait sized to it, and a lost piece is
+// read-memory, backup). Pieces start at 1024 bytes, halve after a piece fails (a size that has got
+// through before: after a second loss at one address) and grow again after a run of successes;
+// each piece is one attempt with a reply wait sized to it, and a lost piece is
 // sent again as a new transaction, a bounded number of times. Writing the same bytes again is safe
 // on this flash (programming only clears bits), so a write whose reply was lost may be repeated.
 #include <cstdint>
@@ -17,6 +18,7 @@ inline constexpr uint32_t kSmallestReadPiece = 16;
 inline constexpr uint32_t kSmallestWritePiece = 32;
 inline constexpr int kTriesPerPiece = 8;    // transactions for one address before giving up
 inline constexpr int kSuccessesToGrow = 8;  // pieces in a row before the piece doubles again
+inline constexpr int kProvenToKeep = 2;     // pieces through at a size before a loss may keep it
 
 // Bytes moved so far by the call that reports.
 using TransferProgress = std::function<void(uint32_t done)>;
@@ -33,6 +35,7 @@ struct TransferFailure {
 struct TransferStats {
   uint64_t pieces = 0;        // transactions sent
   uint64_t failedPieces = 0;  // of these, the ones that failed
+  uint64_t failedMs = 0;      // time spent on the ones that failed
   uint32_t smallestPiece = kLargestPiece;
 };
 
@@ -62,6 +65,7 @@ class BulkTransfer {
     uint32_t extraMs;  // the command's own allowance, the most the probe may take
     uint32_t busyMs;   // the allowance now: learnt from the replies seen
     int successes = 0;
+    int proven = 0;  // pieces through at this size, up to kProvenToKeep
   };
   template <typename Send>
   ResultCode Move(Pacing& pacing, uint32_t address, uint32_t count, size_t overhead,

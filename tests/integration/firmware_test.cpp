@@ -189,8 +189,43 @@ TEST_F(FirmwareOnProbe, OnANoisyLineTheFastPiecesShrinkAndTheVerifiedFlashIsTheI
   EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1607);
   EXPECT_GT(writes.failedPieces, 0u);
   EXPECT_LT(writes.smallestPiece, kLargestPiece);
+  // A lost write costs its line time and the probe's learnt working time, far from the 1000 ms
+  // a write may take.
+  EXPECT_LT(writes.failedMs, writes.failedPieces * 200);
   EXPECT_GT(reads.failedPieces, 0u);
   EXPECT_LT(reads.smallestPiece, kLargestPiece);
+}
+
+TEST_F(FirmwareOnProbe, ALostPieceKeepsItsSizeOnlyOnceThatSizeHasGotThrough) {
+  const test::FirmwareImage image = Image(8 * 1024, 32);
+  struct Case {
+    uint32_t lostPiece;  // which 1024-byte piece is lost once
+    uint64_t pieces;     // transactions the transfer takes
+  };
+  // The first piece's size has not got through yet: it halves at once, and eight 512-byte pieces
+  // go before it grows again (1 + 8 + 4). The fourth has got through three times: it is sent
+  // again whole (8 + 1). Writes end with one more piece: the marker.
+  for (bool write : {false, true}) {
+    for (const Case& c : {Case{0, 13}, Case{3, 9}}) {
+      SCOPED_TRACE(std::string(write ? "write" : "read") + ", piece " +
+                   std::to_string(c.lostPiece));
+      ProbeOnPty target;
+      target.probe.Faults().silentAtAddress = image.address + c.lostPiece * kLargestPiece;
+      target.probe.Faults().silentAtAddressCount = 1;
+      target.probe.Faults().silentAtAddressCommand = write ? LDR_PROGRAM : LDR_READ_MEMORY;
+      TransferStats writes, reads;
+      FirmwareOptions options;
+      options.mergeRecords = true;
+      options.verifyReadBack = true;
+      options.writeStats = &writes;
+      options.readStats = &reads;
+      ASSERT_EQ(Program(target, image.text, options), RESULT_OK);
+      const TransferStats& stats = write ? writes : reads;
+      EXPECT_EQ(stats.failedPieces, 1u);
+      EXPECT_EQ(stats.pieces, c.pieces + (write ? 1 : 0));
+      EXPECT_EQ(target.probe.ReadFlash(image.address, 8 * 1024), test::ExpectedFlash(image));
+    }
+  }
 }
 
 TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
