@@ -1,0 +1,17 @@
+# A directory in the build tree holding links to the host's header-only libraries, so that the
+# cross compiler sees those headers and none of the host's system headers beside them.
+set(vanta_host_headers ${CMAKE_BINARY_DIR}/host-headers)
+function(vanta_host_header_library target subdir)
+  if(TARGET ${target})
+    return()
+  endif()
+  if(NOT EXISTS /usr/include/${subdir})
+    message(FATAL_ERROR "/usr/include/${subdir} is missing: run scripts/install-deps")
+  endif()
+  file(MAKE_DIRECTORY ${vanta_host_headers})
+  if(NOT EXISTS ${vanta_host_headers}/${subdir})
+    file(CREATE_LINK /usr/include/${subdir} ${vanta_host_headers}/${subdir} SYMBOLIC)
+  endif()
+  add_library(${target} INTERFACE IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${vanta_host_headers})
+endfunction()
