@@ -28,7 +28,7 @@ std::string DeviceNameFromIndex(int portIndex) {
   return "\\\\.\\COM" + std::to_string(static_cast<int64_t>(portIndex) + 1);
 }
 
-ProbeLink::ProbeLink() : ProbeLink(MakePosixSerialPort(SystemClock()), SystemClock()) {}
+ProbeLink::ProbeLink() : ProbeLink(MakeSerialPort(SystemClock()), SystemClock()) {}
 
 ProbeLink::ProbeLink(std::unique_ptr<SerialPort> port, Clock& clock)
     : port_(std::move(port)), clock_(clock) {}

@@ -13,7 +13,8 @@ class Clock {
   virtual void Sleep(uint32_t ms) = 0;
 };
 
-// The host's monotonic clock (never jumps with the wall clock).
+// The host's millisecond tick: the monotonic clock on POSIX, GetTickCount on Windows (neither
+// jumps with the wall clock).
 Clock& SystemClock();
 
 // A time-out of ms milliseconds counted on clock from the moment it is made; every wait with a

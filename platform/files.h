@@ -8,7 +8,8 @@
 
 namespace vanta {
 
-// Full path of the running executable (/proc/self/exe), or "" when it cannot be found.
+// Full path of the running executable (/proc/self/exe; GetModuleFileName on Windows), or "" when
+// it cannot be found.
 std::string ProgramPath();
 
 // The per-user configuration directory without a trailing '/': $XDG_CONFIG_HOME when it is an
@@ -19,12 +20,29 @@ std::string UserConfigDirectory();
 // path, else ~/.local/share.
 std::string UserDataDirectory();
 
-// Directory of the running executable with a trailing '/', or "./" when it cannot be found.
+// Directory of the running executable with a trailing separator, or "./" when it cannot be
+// found.
 std::string ProgramDirectory();
+
+// The separator this system writes between the parts of a path ('/'; '\\' on Windows), and
+// whether c separates them here (Windows takes both).
+char PathSeparator();
+bool IsPathSeparator(char c);
+
+// dir with a separator at its end; "" (the working directory) stays "".
+std::string DirectoryPrefix(const std::string& dir);
+
+// Where image files are looked for, most preferred first, each ending in a separator: beside the
+// program, then the per-user place for one's own images, then the one for every user of the
+// machine. On Linux $XDG_DATA_HOME/Norvane/vantaLink/images (by default ~/.local/share/...) and
+// /usr/share/vantalink/images; on Windows %LOCALAPPDATA%\Norvane\vantaLink\images and
+// %PROGRAMDATA%\Norvane\vantaLink\images.
+std::vector<std::string> ImageSearchDirectories();
 
 // Names (not paths) of the entries of dir that match pattern, in the order the system lists them.
 // In the pattern '?' stands for exactly one character; everything else matches itself, case
-// sensitive. A missing or unreadable directory gives an empty list.
+// sensitive (Windows: letters in either case, as its file names). A missing or unreadable
+// directory gives an empty list.
 std::vector<std::string> ListDirectory(const std::string& dir, const std::string& pattern);
 
 // Names of every entry of dir but those starting with '.' (".", "..", and the temporary links

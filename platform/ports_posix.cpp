@@ -1,5 +1,3 @@
-#include "platform/ports.h"
-
 #include <dirent.h>
 #include <limits.h>
 #include <pwd.h>
@@ -11,8 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "platform/files.h"
+#include "platform/ports.h"
 
 namespace vanta {
 namespace {
@@ -59,19 +59,6 @@ std::string PortLinkDirectory() {
   return UserConfigDirectory() + "/Norvane/ports/";
 }
 
-int ComNumber(const std::string& name) {
-  std::string rest = name;
-  if (rest.rfind("\\\\.\\", 0) == 0) rest = rest.substr(4);
-  if (rest.size() < 4 || rest.size() > 3 + 6) return -1;  // up to six digits
-  if (strncasecmp(rest.c_str(), "COM", 3) != 0) return -1;
-  int number = 0;
-  for (size_t i = 3; i < rest.size(); ++i) {
-    if (rest[i] < '0' || rest[i] > '9') return -1;
-    number = number * 10 + (rest[i] - '0');
-  }
-  return number;
-}
-
 std::string ResolvePortDevice(const std::string& name) {
   const int number = ComNumber(name);
   if (number < 0) return name;
@@ -84,6 +71,35 @@ std::string ResolvePortDevice(const std::string& name) {
     return target[0] == '/' ? target : PortLinkDirectory() + target;
   }
   return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+bool PortNamesAreLinks() {
+  return true;
+}
+
+bool IsPortMapped(int comNumber) {
+  struct stat info {};
+  return comNumber >= 0 && lstat(LinkPath(comNumber).c_str(), &info) == 0;
+}
+
+bool PortDeviceExists(const std::string& device) {
+  struct stat info {};
+  return stat(ResolvePortDevice(device).c_str(), &info) == 0;
+}
+
+GroupAccess DeviceGroupAccess(const std::string& device) {
+  struct stat info {};
+  if (stat(device.c_str(), &info) != 0) return GroupAccess::Unknown;
+  if (info.st_gid == 0) return GroupAccess::RootGroup;
+  if (getegid() == info.st_gid) return GroupAccess::Member;
+  int count = getgroups(0, nullptr);
+  if (count <= 0) return GroupAccess::NotMember;
+  std::vector<gid_t> groups(static_cast<size_t>(count));
+  count = getgroups(count, groups.data());
+  for (int i = 0; i < count; ++i) {
+    if (groups[static_cast<size_t>(i)] == info.st_gid) return GroupAccess::Member;
+  }
+  return GroupAccess::NotMember;
 }
 
 bool MapPort(int comNumber, const std::string& device, std::string& error) {
@@ -195,15 +211,6 @@ bool IsPseudoTerminal(const std::string& device) {
   if (!DeviceNumber(ResolvePortDevice(device), number)) return false;
   // Unix98 pseudo-terminal slaves have majors 136 to 143.
   return major(number) >= 136 && major(number) <= 143;
-}
-
-std::string HolderText(const std::vector<PortHolder>& holders) {
-  std::string text;
-  for (const PortHolder& holder : holders) {
-    if (!text.empty()) text += ", ";
-    text += holder.command + " (pid " + std::to_string(holder.pid) + ")";
-  }
-  return text;
 }
 
 }  // namespace vanta

@@ -16,7 +16,9 @@ struct SerialDevice {
 // /dev/serial/by-id/*, /dev/ttyUSB*, /dev/ttyACM*, the /dev/ttyS* with a UART behind them, and
 // every COM link in PortLinkDirectory(), merged so that each device is listed once, in natural
 // order of the device path (ttyS2 before ttyS10). An unmapped COM1 to COM19 names the /dev/ttyS
-// it stands for. A /dev/ttyS held by another process is listed without being opened.
+// it stands for. A /dev/ttyS held by another process is listed without being opened. On Windows
+// the COM ports the system has (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM and the DOS device names),
+// in the order of their numbers, each as \\.\COMn with its COM name.
 std::vector<SerialDevice> FindSerialDevices();
 
 }  // namespace vanta

@@ -1,7 +1,8 @@
 #pragma once
-// The byte transport under the probe link. The POSIX terminal implements it; tests may put a fake
-// in its place where a pseudo-terminal cannot show a case (a driver refusing a speed). The
-// transport speaks its own small set of results; the link maps them onto its codes.
+// The byte transport under the probe link. The POSIX terminal and the Windows COM port implement
+// it; tests may put a fake in its place where a pseudo-terminal cannot show a case (a driver
+// refusing a speed). The transport speaks its own small set of results; the link maps them onto
+// its codes.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -95,7 +96,11 @@ class SerialPort {
   virtual void ClosePort() = 0;
 };
 
-// A POSIX terminal port (termios, poll) whose time-outs run on clock.
+// The serial port of the system built for, whose time-outs run on clock: the POSIX terminal
+// port on Linux, the Win32 communications port on Windows.
+std::unique_ptr<SerialPort> MakeSerialPort(Clock& clock = SystemClock());
+
+// A POSIX terminal port (termios, poll) whose time-outs run on clock; POSIX builds only.
 std::unique_ptr<SerialPort> MakePosixSerialPort(Clock& clock = SystemClock());
 
 }  // namespace vanta

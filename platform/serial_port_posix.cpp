@@ -381,4 +381,8 @@ std::unique_ptr<SerialPort> MakePosixSerialPort(Clock& clock) {
   return std::make_unique<PosixSerialPort>(clock);
 }
 
+std::unique_ptr<SerialPort> MakeSerialPort(Clock& clock) {
+  return MakePosixSerialPort(clock);
+}
+
 }  // namespace vanta

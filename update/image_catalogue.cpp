@@ -21,13 +21,6 @@ std::string Digits(ImageVersion version) {
   return digits;
 }
 
-// A directory as a prefix of file names: "" stays "" (a name relative to the working
-// directory), anything else ends in '/'.
-std::string DirectoryPrefix(const std::string& dir) {
-  if (dir.empty() || dir.back() == '/') return dir;
-  return dir + '/';
-}
-
 }  // namespace
 
 ImageVersion VersionFromExtension(const std::string& extension) {
@@ -61,8 +54,7 @@ ImageVersion FindNewestVersion(const std::string& base, const ImageDirectories& 
 }
 
 ImageDirectories DefaultImageDirectories() {
-  return {ProgramDirectory(), UserDataDirectory() + "/Norvane/vantaLink/images/",
-          "/usr/share/vantalink/images/"};
+  return ImageSearchDirectories();
 }
 
 std::string ImagePath(const std::string& base, ImageVersion version, const std::string& dir) {

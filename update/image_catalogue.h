@@ -24,9 +24,9 @@ ImageVersion VersionFromExtension(const std::string& extension);
 // with or without its trailing '/'; "" is the working directory, as any relative path would be.
 using ImageDirectories = std::vector<std::string>;
 
-// Where a Linux user can put images: beside the program, the per-user data directory
-// ($XDG_DATA_HOME/Norvane/vantaLink/images, by default ~/.local/share/...) and the system one
-// (/usr/share/vantalink/images). Each ends in '/'.
+// Where a user can put images: beside the program, the per-user data directory and the system
+// one (on Linux $XDG_DATA_HOME/Norvane/vantaLink/images, by default ~/.local/share/..., and
+// /usr/share/vantalink/images). Each ends in a separator.
 ImageDirectories DefaultImageDirectories();
 
 // Highest version among the files base + ".???" in dir; 0 when none.
