@@ -1,8 +1,5 @@
 #include "cli/cli_app.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cstdio>
@@ -26,6 +23,7 @@
 #include "platform/files.h"
 #include "platform/ports.h"
 #include "platform/serial_devices.h"
+#include "platform/terminal.h"
 
 namespace vanta::cli {
 namespace {
@@ -237,10 +235,8 @@ int RunPorts(const Options& o) {
   for (int number = 1; number <= kPortCount; ++number) {
     std::string name = "COM" + std::to_string(number);
     std::string device = ResolvePortDevice(name);
-    struct stat info {};
-    bool exists = stat(device.c_str(), &info) == 0;
-    struct stat linkInfo {};
-    bool mapped = lstat((PortLinkDirectory() + name).c_str(), &linkInfo) == 0;
+    bool exists = PortDeviceExists(device);
+    bool mapped = IsPortMapped(number);
     if (o.json) {
       list.push_back({{"port", name}, {"device", device}, {"exists", exists}, {"mapped", mapped}});
     } else {
@@ -513,11 +509,10 @@ int RunCli(int argc, char** argv) {
   scan.trace = o.trace;
 
   if (!o.imageDir.empty()) {
-    struct stat info {};
-    if (stat(o.imageDir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (!IsDirectory(o.imageDir)) {
       return UsageError("--image-dir " + o.imageDir + " is no directory");
     }
-    settings.imageDirs = {o.imageDir.back() == '/' ? o.imageDir : o.imageDir + "/"};
+    settings.imageDirs = {DirectoryPrefix(o.imageDir)};
   } else {
     settings.imageDirs = DefaultImageDirectories();
   }
@@ -541,8 +536,7 @@ int RunCli(int argc, char** argv) {
   }
   if (command == Command::SetupShow && !o.extract.empty()) {
     if (targets.size() > 1) return UsageError("--extract serves one probe at a time");
-    struct stat info {};
-    if (stat(o.extract.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (!IsDirectory(o.extract)) {
       return UsageError("--extract " + o.extract + " is no directory");
     }
     settings.extractDir = o.extract;
@@ -598,9 +592,8 @@ int RunCli(int argc, char** argv) {
   Verbosity verbosity = o.quiet         ? Verbosity::Quiet
                         : o.verbose > 0 ? Verbosity::Verbose
                                         : Verbosity::Normal;
-  const char* term = std::getenv("TERM");
-  bool live = isatty(STDERR_FILENO) && term != nullptr && std::string(term) != "dumb";
-  bool interactive = isatty(STDIN_FILENO);
+  bool live = TakesTerminalSequences(StandardStream::Error);
+  bool interactive = IsTerminal(StandardStream::Input);
   Console console(live, verbosity, o.json ? stderr : stdout);
   if (scanOnly) return RunScan(scan, console, o.quiet, o.json);
 

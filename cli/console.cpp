@@ -1,11 +1,10 @@
 #include "cli/console.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+
+#include "platform/terminal.h"
 
 namespace vanta::cli {
 
@@ -63,9 +62,8 @@ std::string RenderProgressLine(const std::string& label, size_t labelWidth,
 }
 
 size_t TerminalWidth() {
-  winsize size{};
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
-  return 80;
+  const size_t columns = TerminalColumns();
+  return columns > 10 ? columns : 80;
 }
 
 Console::Console(bool live, Verbosity verbosity, std::FILE* out)

@@ -1,8 +1,5 @@
 #include "cli/port_hint.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <vector>
 
 #include "platform/ports.h"
@@ -10,23 +7,14 @@
 namespace vanta::cli {
 namespace {
 
-bool InGroup(gid_t gid) {
-  if (getegid() == gid) return true;
-  int count = getgroups(0, nullptr);
-  if (count <= 0) return false;
-  std::vector<gid_t> groups(static_cast<size_t>(count));
-  count = getgroups(count, groups.data());
-  for (int i = 0; i < count; ++i) {
-    if (groups[static_cast<size_t>(i)] == gid) return true;
-  }
-  return false;
-}
-
 std::string NoDeviceText(const std::string& label, const std::string& device) {
   const bool isComName = ComNumber(label) >= 0;
-  struct stat linkInfo {};
-  const std::string link = PortLinkDirectory() + label;
-  if (isComName && lstat(link.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+  if (isComName && !PortNamesAreLinks()) {
+    return label + " is no serial port of this machine (" + device +
+           " does not exist); Device Manager lists the COM ports under 'Ports (COM & LPT)', and "
+           "a USB serial adapter gets its COM number when it is plugged in";
+  }
+  if (isComName && IsPortMapped(ComNumber(label))) {
     return label + " is mapped to " + device + ", which does not exist (adapter " +
            "unplugged?); remap it with 'vantalink-cli ports --map " + label + " DEVICE'";
   }
@@ -39,16 +27,16 @@ std::string NoDeviceText(const std::string& label, const std::string& device) {
 }
 
 std::string PermissionText(const std::string& device, const std::string& group) {
-  struct stat info {};
-  if (stat(device.c_str(), &info) != 0) {
+  const GroupAccess access = DeviceGroupAccess(device);
+  if (access == GroupAccess::Unknown) {
     return "cannot reach " + device + ": permission denied on a directory of its path";
   }
   std::string text = "permission denied: you may not open " + device + " (group '" + group + "'); ";
-  if (info.st_gid == 0) {
+  if (access == GroupAccess::RootGroup) {
     text +=
         "the device belongs to root's group; have your administrator give it to "
         "'dialout' (a udev rule) and add yourself with 'sudo usermod -aG dialout $USER'";
-  } else if (InGroup(info.st_gid)) {
+  } else if (access == GroupAccess::Member) {
     text += "you are in that group, but the device refuses group access; ask your administrator";
   } else {
     text +=

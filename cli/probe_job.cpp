@@ -12,6 +12,7 @@
 #include "dialog/dialog_controller.h"
 #include "platform/files.h"
 #include "platform/serial_port.h"
+#include "platform/terminal.h"
 #include "setup/dotted_quad.h"
 #include "setup/setup_block.h"
 #include "setup/stored_setup.h"
@@ -82,7 +83,7 @@ class Job {
   ProbeResult Run() {
     Clock::time_point start = Clock::now();
     auto link = std::make_unique<ProbeLink>(
-        std::make_unique<FixedDevicePort>(target_.device, MakePosixSerialPort()));
+        std::make_unique<FixedDevicePort>(target_.device, MakeSerialPort()));
     if (settings_.trace) link->SetObserver(&trace_);
     RunFlows(std::move(link));
     result_.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -367,7 +368,7 @@ class Job {
     char time[32];
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
-    gmtime_r(&now, &utc);
+    UtcTime(now, utc);
     std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return "vantaLink backup serial " + identity.serialNumber + " loader " +
            VersionText(identity.loaderVersion) + " " + time;
@@ -506,7 +507,7 @@ class Job {
   // the last part of the names the setup gives them.
   void Extract(const StoredSetup& setup) {
     std::string dir = settings_.extractDir;
-    if (dir.back() != '/') dir += '/';
+    dir = DirectoryPrefix(dir);
     std::set<std::string> used;
     auto fileName = [&used](std::string name, const std::string& fallback) {
       if (!name.empty() && name[0] == '$') name.erase(0, 1);

@@ -43,7 +43,7 @@ void TryDevice(ScanRow& row, const ScanSettings& settings, Console& console) {
     }
   }
 
-  ProbeLink link(MakePosixSerialPort());
+  ProbeLink link(MakeSerialPort());
   LinkTrace trace(console, ScanLabel(row));
   if (settings.trace) link.SetObserver(&trace);
   ResultCode result = SESSION_E_CLOSED;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "dialog/settings.h"
+#include "platform/system_settings.h"
 
 namespace vanta::cli {
 namespace {
@@ -136,15 +137,23 @@ IniData ParseIni(const std::string& text) {
 
 StoredSettings ReadStoredSettings(const std::string& path) {
   StoredSettings settings;
-  std::ifstream file(path.empty() ? SettingsFilePath() : path, std::ios::binary);
-  if (!file) return settings;
-  std::stringstream text;
-  text << file.rdbuf();
-  settings.found = true;
-  IniData data = ParseIni(text.str());
-  auto section = data.find(kSettingsSection);
-  if (section == data.end()) return settings;
-  const auto& values = section->second;
+  std::map<std::string, std::string> values;
+  // Where the system keeps the window's settings itself (the registry on Windows), they are read
+  // from there; else from the window's file.
+  if (path.empty() &&
+      ReadSystemSettings(kSettingsOrganisation, kSettingsApplication, kSettingsSection, values)) {
+    settings.found = true;
+  } else {
+    std::ifstream file(path.empty() ? SettingsFilePath() : path, std::ios::binary);
+    if (!file) return settings;
+    std::stringstream text;
+    text << file.rdbuf();
+    settings.found = true;
+    IniData data = ParseIni(text.str());
+    auto section = data.find(kSettingsSection);
+    if (section == data.end()) return settings;
+    values = section->second;
+  }
   auto text_of = [&](const char* key) -> std::optional<std::string> {
     auto it = values.find(key);
     if (it == values.end()) return std::nullopt;

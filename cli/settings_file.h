@@ -27,8 +27,9 @@ struct StoredSettings {
   SetupTexts setup = DefaultSetupTexts();
 };
 
-// Reads the store at path ("" = SettingsFilePath()). An unreadable or corrupt file gives what
-// could be read (never an error), as the window does.
+// Reads the store at path; "" is where the window keeps it: the system's own store where there is
+// one (the registry on Windows), else SettingsFilePath(). An unreadable or corrupt file gives
+// what could be read (never an error), as the window does.
 StoredSettings ReadStoredSettings(const std::string& path = "");
 
 }  // namespace vanta::cli

@@ -16,6 +16,7 @@
 #include "cli/output.h"
 #include "platform/files.h"
 #include "platform/stop_signals.h"
+#include "platform/terminal.h"
 
 namespace vanta::cli {
 namespace {
@@ -32,9 +33,9 @@ std::string TimeText(const char* format, bool utc) {
   const std::time_t now = std::time(nullptr);
   std::tm parts{};
   if (utc) {
-    gmtime_r(&now, &parts);
+    UtcTime(now, parts);
   } else {
-    localtime_r(&now, &parts);
+    LocalTime(now, parts);
   }
   char text[40];
   std::strftime(text, sizeof text, format, &parts);
