@@ -1,11 +1,11 @@
 #include "tests/support/image_gen.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 
 namespace vanta::test {
 
@@ -211,8 +211,14 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
 }
 
 ImageTempDir::ImageTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vanta-images-XXXXXX").string();
-  if (mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
+  // A fresh name of its own (create_directory fails on one that exists), on any system.
+  std::random_device random;
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path dir = base / ("vanta-images-" + std::to_string(random()));
+    if (std::filesystem::create_directory(dir, error)) path_ = dir.string() + "/";
+  }
 }
 
 ImageTempDir::~ImageTempDir() {

@@ -1,13 +1,15 @@
 #include "setup/config_image.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "platform/files.h"
 
 namespace vanta {
 namespace {
@@ -16,9 +18,11 @@ namespace fs = std::filesystem;
 
 const std::string kData = std::string(VANTA_TEST_DATA) + "/config/";
 
+// Through the platform's reading, which takes UTF-8 names on Windows too.
 std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  std::vector<uint8_t> bytes;
+  ReadWholeFile(path, bytes);
+  return bytes;
 }
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -35,8 +39,13 @@ void WriteFile(const std::string& path, const std::string& text) {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "vanta-config-XXXXXX").string();
-    path_ = mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    // A fresh name of its own (create_directory fails on one that exists), on any system.
+    std::random_device random;
+    std::error_code error;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const fs::path dir = fs::temp_directory_path() / ("vanta-config-" + std::to_string(random()));
+      if (fs::create_directory(dir, error)) path_ = dir.string();
+    }
   }
   ~TempDir() {
     std::error_code ignored;

@@ -2,14 +2,13 @@
 #include "dialog/dialog_controller.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "dialog/settings.h"
 #include "tests/support/fake_port.h"
+#include "tests/support/image_gen.h"
 #include "tests/support/recording_view.h"
 
 namespace vanta {
@@ -23,9 +22,8 @@ using test::RecordingView;
 class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vanta-controller-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    imageDir_ = pattern;
+    ASSERT_FALSE(temp_.Path().empty());
+    imageDir_ = temp_.Path().substr(0, temp_.Path().size() - 1);
     auto port = std::make_unique<FakePort>(clock_);
     port_ = port.get();
     port_->openResult = PortStatus::OpenFailed;
@@ -36,10 +34,10 @@ class ControllerTest : public ::testing::Test {
     f.speedIndex = 0;
     f.setup = DefaultSetupTexts();  // as start-up leaves them on a first run
   }
-  void TearDown() override { fs::remove_all(imageDir_); }
 
   void Touch(const std::string& name) { std::ofstream(imageDir_ + "/" + name) << "S9030000FC\n"; }
 
+  test::ImageTempDir temp_;  // removed with the fixture
   FakeClock clock_;
   FakePort* port_ = nullptr;
   RecordingView view_;

@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/serial_port.h"
+#include "platform/windows_errors.h"
 #include "tests/support/fake_port.h"
 
 namespace vanta {
@@ -84,6 +85,31 @@ TEST(PosixSerialPort, RefusesWhatIsNoTerminalWithTheReasonAndLeavesNothingOpen) 
   port->PurgeInput();
   port->ClosePort();
   port->ClosePort();
+}
+
+// Windows refuses a COM port held by another program with ERROR_ACCESS_DENIED, which Wine never
+// shows (it lets a second program open the port): the reasons are checked by their codes.
+TEST(WindowsOpenFaults, Win32ErrorsGiveTheReasonsTheHintsName) {
+  const struct {
+    uint32_t error;
+    bool opened;
+    OpenFault fault;
+  } kRows[] = {
+      {2, false, OpenFault::NoDevice},      // ERROR_FILE_NOT_FOUND: no such port
+      {3, false, OpenFault::NoDevice},      // ERROR_PATH_NOT_FOUND
+      {5, false, OpenFault::Busy},          // ERROR_ACCESS_DENIED: open in another program
+      {32, false, OpenFault::Busy},         // ERROR_SHARING_VIOLATION
+      {31, false, OpenFault::Other},        // ERROR_GEN_FAILURE: the system's text says it
+      {1, false, OpenFault::Other},         // an invalid function at the open is no reason
+      {1, true, OpenFault::NotATerminal},   // a handle without communications functions
+      {50, true, OpenFault::NotATerminal},  // ERROR_NOT_SUPPORTED
+      {5, true, OpenFault::Other},          // access denied on an open port is not busy
+      {87, true, OpenFault::Other},         // ERROR_INVALID_PARAMETER from SetCommState
+  };
+  for (const auto& row : kRows) {
+    EXPECT_EQ(OpenFaultOfWin32Error(row.error, row.opened), row.fault)
+        << row.error << (row.opened ? " after the open" : " at the open");
+  }
 }
 
 }  // namespace
