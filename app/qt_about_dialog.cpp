@@ -1,19 +1,22 @@
 #include "app/qt_about_dialog.h"
 
 #include <QLabel>
+#include <string>
 
 #include "app/qt_dialog_units.h"
+#include "dialog/form.h"
 
 namespace vanta {
 
 namespace {
 
-QLabel* CentredLabel(const QString& text, const DialogUnits& units, int y, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  label->setTextFormat(Qt::PlainText);
-  label->setGeometry(units.Rect(40, y, 165, 8));
-  return label;
+// Object names the tests find the About box's rows by.
+QString ObjectName(const FormControl& c) {
+  if (c.id >= 0) return QStringLiteral("idc_%1").arg(c.id);
+  const std::string name = c.name;
+  if (name == "AboutIcon") return QStringLiteral("about_icon");
+  if (name == "AboutVersion") return QStringLiteral("about_version");
+  return QStringLiteral("about_note");
 }
 
 }  // namespace
@@ -21,24 +24,31 @@ QLabel* CentredLabel(const QString& text, const DialogUnits& units, int y, QWidg
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   const QFont font = DialogFont();
   const DialogUnits units(font);
+  const FormTemplate& form = AboutForm();
   setFont(font);
-  setWindowTitle(QStringLiteral("About vantaLink Setup"));
+  setWindowTitle(QString::fromLatin1(form.title));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-  setFixedSize(units.Size(221, 48));
+  setFixedSize(units.Size(form.width, form.height));
 
-  auto* icon = new QLabel(this);
-  icon->setObjectName(QStringLiteral("about_icon"));
-  icon->setPixmap(ProgramIcon().pixmap(32, 32));
-  icon->setGeometry(units.X(10), units.Y(10), 32, 32);
-
-  CentredLabel(QStringLiteral("Vanta7 Setup Version 1.02"), units, 10, this)
-      ->setObjectName(QStringLiteral("about_version"));
-  board_ = CentredLabel(QStringLiteral("???"), units, 21, this);
-  board_->setObjectName(QStringLiteral("idc_1000"));
-  board_->setProperty("controlId", 1000);
-  CentredLabel(QStringLiteral("Serial update and setup of the Vanta7 probe"), units, 35, this)
-      ->setObjectName(QStringLiteral("about_note"));
+  for (const FormControl& c : form.controls) {
+    auto* label = new QLabel(this);
+    label->setObjectName(ObjectName(c));
+    if (c.kind == ControlKind::Icon) {
+      // The icon keeps its own size in pixels at its place in units.
+      label->setPixmap(ProgramIcon().pixmap(32, 32));
+      label->setGeometry(units.X(c.x), units.Y(c.y), 32, 32);
+      continue;
+    }
+    label->setText(QString::fromLatin1(c.text));
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    label->setGeometry(units.Rect(c.x, c.y, c.width, c.height));
+    if (c.id == kIdBoard) {
+      board_ = label;
+      board_->setProperty("controlId", c.id);
+    }
+  }
 }
 
 void CAboutDlg::showEvent(QShowEvent* event) {
@@ -47,7 +57,7 @@ void CAboutDlg::showEvent(QShowEvent* event) {
 }
 
 void CAboutDlg::ExchangeData() {
-  board_->setText(QStringLiteral("PPC4xx"));
+  board_->setText(QString::fromLatin1(kBoardText));
 }
 
 }  // namespace vanta

@@ -25,15 +25,17 @@ namespace vanta {
 
 namespace {
 
-constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignTop;
-constexpr Qt::Alignment kCentre = Qt::AlignHCenter | Qt::AlignTop;
-constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignTop;
-
-constexpr int kIdSerial = 118, kIdConnect = 129, kIdLoader = 112, kIdFirmware = 106,
-              kIdNewestFirmware = 107, kIdCurrent = 105, kIdLogic = 108, kIdNewestLogic = 109,
-              kIdUpdate = 110, kIdProbeIp = 113, kIdSubnet = 120, kIdGateway = 121, kIdHost = 116,
-              kIdConfigFile = 117, kIdTransmit = 114, kIdOk = 1, kIdCancel = 2, kIdStatus = 111,
-              kIdMac = 122, kIdPort = 130, kIdSpeed = 131, kIdErase = 115;
+Qt::Alignment ToQt(ControlAlign align) {
+  switch (align) {
+    case ControlAlign::Centre:
+      return Qt::AlignHCenter | Qt::AlignTop;
+    case ControlAlign::Right:
+      return Qt::AlignRight | Qt::AlignTop;
+    case ControlAlign::Left:
+      break;
+  }
+  return Qt::AlignLeft | Qt::AlignTop;
+}
 
 QString ToQt(const std::string& text) {
   return QString::fromStdString(text);
@@ -148,53 +150,6 @@ class InputSwallower : public QObject {
 
 }  // namespace
 
-const std::vector<FormControl>& MainForm() {
-  using C = FormControl;
-  static const std::vector<FormControl> form = {
-      {1, -1, C::GroupBox, "Connect Vanta7 Loader", 5, 5, 205, 75, kLeft, 0},
-      {2, -1, C::GroupBox, "Channel", 10, 15, 110, 60, kLeft, 0},
-      {3, -1, C::Label, "SN:", 135, 20, 13, 8, kRight, 0},
-      {4, kIdSerial, C::Label, "unknown", 150, 20, 55, 8, kCentre, 0},
-      {5, kIdConnect, C::Button, "&Connect", 155, 60, 50, 14, kLeft, 0},
-      {6, -1, C::GroupBox, "Vanta7 Firmware / Logic", 5, 85, 205, 60, kLeft, 0},
-      {7, -1, C::Label, "Current", 65, 95, 35, 8, kCentre, 0},
-      {8, -1, C::Label, "Newest", 110, 95, 35, 8, kCentre, 0},
-      {9, -1, C::Label, "Loader", 10, 110, 45, 8, kLeft, 0},
-      {10, kIdLoader, C::Label, "unknown", 65, 110, 35, 8, kCentre, 0},
-      {11, -1, C::Label, "Firmware", 10, 120, 45, 8, kLeft, 0},
-      {12, kIdFirmware, C::Label, "unknown", 65, 120, 35, 8, kCentre, 0},
-      {13, kIdNewestFirmware, C::Label, "unknown", 110, 120, 35, 8, kCentre, 0},
-      {14, kIdCurrent, C::Button, "Current", 155, 94, 50, 14, kLeft, 0},
-      {15, -1, C::Label, "Logic", 10, 130, 45, 8, kLeft, 0},
-      {16, kIdLogic, C::Label, "unknown", 65, 130, 35, 8, kCentre, 0},
-      {17, kIdNewestLogic, C::Label, "unknown", 110, 130, 35, 8, kCentre, 0},
-      {18, kIdUpdate, C::Button, "Update", 155, 126, 50, 14, kLeft, 0},
-      {19, -1, C::GroupBox, "Configuration", 5, 150, 205, 130, kLeft, 0},
-      {20, -1, C::Label, "Vanta IP Address", 10, 167, 90, 10, kLeft, 0},
-      {21, kIdProbeIp, C::EditField, "", 115, 165, 90, 13, kLeft, kAddressFieldLimit},
-      {22, -1, C::Label, "Subnet Mask", 10, 182, 90, 10, kLeft, 0},
-      {23, kIdSubnet, C::EditField, "", 115, 180, 90, 13, kLeft, kAddressFieldLimit},
-      {24, -1, C::Label, "Default Gateway", 10, 197, 90, 10, kLeft, 0},
-      {25, kIdGateway, C::EditField, "", 115, 195, 90, 13, kLeft, kAddressFieldLimit},
-      {26, -1, C::Label, "Config - Host IP Address", 10, 212, 90, 10, kLeft, 0},
-      {27, kIdHost, C::EditField, "", 115, 210, 90, 13, kLeft, kAddressFieldLimit},
-      {28, -1, C::Label, "Configuration file ", 10, 230, 65, 10, kLeft, 0},
-      {29, kIdConfigFile, C::EditField, "", 10, 240, 195, 13, kLeft, 0},
-      {30, kIdTransmit, C::Button, "&Transmit", 135, 260, 70, 14, kLeft, 0},
-      {31, kIdOk, C::DefaultButton, "Ok", 70, 260, 50, 14, kLeft, 0},
-      {32, kIdCancel, C::Button, "Cancel", 10, 260, 50, 14, kLeft, 0},
-      {33, kIdStatus, C::Label, "Loading firmware, please wait", 5, 285, 205, 8, kCentre, 0},
-      {34, -1, C::Label, "MAC:", 130, 35, 18, 8, kRight, 0},
-      {35, kIdMac, C::Label, "unknown", 150, 35, 55, 8, kCentre, 0},
-      {36, kIdPort, C::DropDownList, "", 60, 30, 50, 49, kLeft, 0},
-      {37, -1, C::Label, "Port", 20, 32, 30, 8, kLeft, 0},
-      {38, kIdSpeed, C::DropDownList, "", 60, 50, 50, 63, kLeft, 0},
-      {39, -1, C::Label, "Speed", 20, 52, 30, 8, kLeft, 0},
-      {40, kIdErase, C::Button, "Erase", 155, 110, 50, 14, kLeft, 0},
-  };
-  return form;
-}
-
 CZaduderivaDlg::CZaduderivaDlg(std::unique_ptr<ProbeLink> link, ImageDirectories imageDirs,
                                QWidget* parent)
     : QDialog(parent),
@@ -202,11 +157,11 @@ CZaduderivaDlg::CZaduderivaDlg(std::unique_ptr<ProbeLink> link, ImageDirectories
                   std::move(imageDirs)),
       units_(DialogFont()) {
   setFont(DialogFont());
-  setWindowTitle(QStringLiteral("Vanta7 Update/Setup"));
+  setWindowTitle(QString::fromLatin1(MainForm().title));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowIcon(ProgramIcon());
-  setFixedSize(units_.Size(219, 301));
+  setFixedSize(units_.Size(MainForm().width, MainForm().height));
   BuildForm();
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -217,11 +172,11 @@ CZaduderivaDlg::~CZaduderivaDlg() = default;
 
 void CZaduderivaDlg::BuildForm() {
   QWidget* previous = nullptr;
-  for (const FormControl& c : MainForm()) {
+  for (const FormControl& c : MainForm().controls) {
     const QString text = QString::fromLatin1(c.text);
     QWidget* widget = nullptr;
     switch (c.kind) {
-      case FormControl::GroupBox: {
+      case ControlKind::GroupBox: {
         // The title sits on the frame's top line, half a text line below the box's top.
         auto* group = new QGroupBox(text, this);
         group->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid);"
@@ -233,22 +188,22 @@ void CZaduderivaDlg::BuildForm() {
         widget = group;
         break;
       }
-      case FormControl::Label: {
+      case ControlKind::Label: {
         auto* label = new QLabel(text, this);
-        label->setAlignment(c.align);
+        label->setAlignment(ToQt(c.align));
         label->setTextFormat(Qt::PlainText);
         widget = label;
         break;
       }
-      case FormControl::Button:
-      case FormControl::DefaultButton: {
+      case ControlKind::Button:
+      case ControlKind::DefaultButton: {
         auto* button = new QPushButton(text, this);
         button->setAutoDefault(true);
-        button->setDefault(c.kind == FormControl::DefaultButton);
+        button->setDefault(c.kind == ControlKind::DefaultButton);
         widget = button;
         break;
       }
-      case FormControl::EditField: {
+      case ControlKind::EditField: {
         auto* edit = new QLineEdit(this);
         const int limit = c.limit;
         if (limit > 0) {
@@ -262,7 +217,13 @@ void CZaduderivaDlg::BuildForm() {
         widget = edit;
         break;
       }
-      case FormControl::DropDownList: {
+      case ControlKind::Icon: {
+        auto* icon = new QLabel(this);
+        icon->setPixmap(ProgramIcon().pixmap(32, 32));
+        widget = icon;
+        break;
+      }
+      case ControlKind::DropDownList: {
         auto* list = c.id == kIdPort ? new PortList(this) : new FormList(this);
         list->setEditable(false);
         list->setInsertPolicy(QComboBox::NoInsert);
@@ -275,7 +236,7 @@ void CZaduderivaDlg::BuildForm() {
     widget->setProperty("controlId", c.id);
     widget->setProperty("controlNumber", c.number);
     QRect rect = units_.Rect(c.x, c.y, c.width, c.height);
-    if (c.kind == FormControl::DropDownList) {
+    if (c.kind == ControlKind::DropDownList) {
       // The template height is that of the opened list; the closed list takes the style's height.
       auto* list = static_cast<QComboBox*>(widget);
       const int closed = list->sizeHint().height();
@@ -347,7 +308,7 @@ void CZaduderivaDlg::showEvent(QShowEvent* event) {
     controller_.OnOpen();
     // The first enabled control in tab order takes the focus (Connect, as only it is enabled),
     // rather than the default button that the toolkit would pick.
-    for (const FormControl& c : MainForm()) {
+    for (const FormControl& c : MainForm().controls) {
       QWidget* widget = Control(c.id);
       if (widget != nullptr && widget->focusPolicy() != Qt::NoFocus && widget->isEnabled()) {
         widget->setFocus(Qt::OtherFocusReason);
@@ -361,7 +322,7 @@ void CZaduderivaDlg::showEvent(QShowEvent* event) {
 void CZaduderivaDlg::contextMenuEvent(QContextMenuEvent* event) {
   QMenu menu(this);
   menu.addSeparator();
-  QAction* about = menu.addAction(QStringLiteral("&About vantaLink Setup..."));
+  QAction* about = menu.addAction(QString::fromLatin1(kAboutItemText));
   about->setData(kCommandAbout);
   QAction* chosen = menu.exec(event->globalPos());
   // Command codes 16 to 31 all mean About, as the low four bits are the system's own.

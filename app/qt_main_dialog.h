@@ -13,6 +13,7 @@
 #include "app/qt_dialog_units.h"
 #include "dialog/dialog_controller.h"
 #include "dialog/dialog_view.h"
+#include "dialog/form.h"
 
 class QComboBox;
 class QLabel;
@@ -20,24 +21,6 @@ class QLineEdit;
 class QPushButton;
 
 namespace vanta {
-
-// One control of the form: its number in tab order, its ID (-1 for none), kind, text and
-// position in dialog units.
-struct FormControl {
-  enum Kind { GroupBox, Label, Button, DefaultButton, EditField, DropDownList };
-  int number;
-  int id;
-  Kind kind;
-  const char* text;
-  int x, y, width, height;
-  Qt::Alignment align;
-  int limit;  // edit fields: characters the user may type, 0 = no limit
-};
-
-// The form of the main dialog, in tab order (the order of creation).
-const std::vector<FormControl>& MainForm();
-
-inline constexpr int kCommandAbout = 16;  // the About item's command code
 
 class CZaduderivaDlg : public QDialog, public DialogView {
   Q_OBJECT
