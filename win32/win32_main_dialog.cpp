@@ -66,8 +66,8 @@ int FieldId(EditField field) {
 bool IsInput(UINT message) {
   return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
          (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
-         (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) ||
-         message == WM_MOUSEHOVER || message == WM_NCMOUSEHOVER;
+         (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK) || message == WM_MOUSEHOVER ||
+         message == WM_NCMOUSEHOVER;
 }
 
 std::string ControlText(HWND window, int id) {
@@ -108,11 +108,11 @@ CZaduderivaDlg::CZaduderivaDlg(HINSTANCE instance, std::unique_ptr<ProbeLink> li
       guiThread_(GetCurrentThreadId()),
       controller_(*this, link ? std::move(link) : std::make_unique<ProbeLink>(),
                   std::move(imageDirs)) {
-  icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
-                                        GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
-                                        0));
-  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM),
-                                             IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+  icon_ =
+      static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), 0));
 }
 
@@ -249,8 +249,8 @@ void CZaduderivaDlg::RunFlow(const std::function<void()>& flow) {
     SetEvent(done);
   });
   for (;;) {
-    const DWORD woke = MsgWaitForMultipleObjectsEx(1, &done, INFINITE, QS_ALLINPUT,
-                                                   MWMO_INPUTAVAILABLE);
+    const DWORD woke =
+        MsgWaitForMultipleObjectsEx(1, &done, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     if (woke == WAIT_OBJECT_0) break;
     DispatchAllButInput();
   }
@@ -272,8 +272,7 @@ void CZaduderivaDlg::DispatchAllButInput() {
       quitCode = static_cast<int>(message.wParam);
       continue;
     }
-    if (IsInput(message.message) &&
-        (message.hwnd == window_ || IsChild(window_, message.hwnd)))
+    if (IsInput(message.message) && (message.hwnd == window_ || IsChild(window_, message.hwnd)))
       continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
@@ -295,9 +294,13 @@ void CZaduderivaDlg::SetLabel(int id, const std::string& text) {
 }
 
 void CZaduderivaDlg::MoveFocusOffDisabled() {
+  // Disabling the focused button leaves the focus nowhere, so the keyboard would reach no
+  // control; it goes on from that button to the next one that takes it.
   HWND focus = GetFocus();
-  if (focus == nullptr || !IsChild(window_, focus) || IsWindowEnabled(focus)) return;
-  HWND next = GetNextDlgTabItem(window_, focus, FALSE);
+  HWND from = focus != nullptr && IsChild(window_, focus) ? focus : focusLost_;
+  focusLost_ = nullptr;
+  if (from == nullptr || (focus == from && IsWindowEnabled(focus))) return;
+  HWND next = GetNextDlgTabItem(window_, from, FALSE);
   if (next != nullptr) SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(next), TRUE);
 }
 
@@ -311,7 +314,9 @@ void CZaduderivaDlg::SetVersionLabel(VersionLabel label, const std::string& text
 
 void CZaduderivaDlg::EnableButton(FlowButton button, bool enabled) {
   OnGuiThread([this, button, enabled] {
-    EnableWindow(GetDlgItem(window_, ButtonId(button)), enabled ? TRUE : FALSE);
+    HWND control = GetDlgItem(window_, ButtonId(button));
+    if (!enabled && GetFocus() == control) focusLost_ = control;
+    EnableWindow(control, enabled ? TRUE : FALSE);
     // A flow moves the focus off a button it disabled when it ends, once the buttons it
     // enables are usable; outside a flow that is now.
     if (!flowRunning_) MoveFocusOffDisabled();
@@ -321,7 +326,8 @@ void CZaduderivaDlg::EnableButton(FlowButton button, bool enabled) {
 ControlValues CZaduderivaDlg::ReadControls() {
   ControlValues values;
   OnGuiThread([this, &values] {
-    values.portIndex = static_cast<int32_t>(SendDlgItemMessageW(window_, kIdPort, CB_GETCURSEL, 0, 0));
+    values.portIndex =
+        static_cast<int32_t>(SendDlgItemMessageW(window_, kIdPort, CB_GETCURSEL, 0, 0));
     values.speedIndex =
         static_cast<int32_t>(SendDlgItemMessageW(window_, kIdSpeed, CB_GETCURSEL, 0, 0));
     if (values.portIndex < 0) values.portIndex = -1;
@@ -339,8 +345,7 @@ ControlValues CZaduderivaDlg::ReadControls() {
 
 void CZaduderivaDlg::WriteControls(const ControlValues& values) {
   OnGuiThread([this, &values] {
-    const int port =
-        values.portIndex >= 0 && values.portIndex < kPortCount ? values.portIndex : -1;
+    const int port = values.portIndex >= 0 && values.portIndex < kPortCount ? values.portIndex : -1;
     const int speed =
         values.speedIndex >= 0 && values.speedIndex < kSpeedCount ? values.speedIndex : -1;
     SendDlgItemMessageW(window_, kIdPort, CB_SETCURSEL, static_cast<WPARAM>(port), 0);

@@ -17,8 +17,7 @@ class CZaduderivaDlg : public DialogView {
  public:
   // link nullptr means a link over the host's serial ports; imageDirs are where images are
   // looked for.
-  CZaduderivaDlg(HINSTANCE instance, std::unique_ptr<ProbeLink> link,
-                 ImageDirectories imageDirs);
+  CZaduderivaDlg(HINSTANCE instance, std::unique_ptr<ProbeLink> link, ImageDirectories imageDirs);
   ~CZaduderivaDlg() override;
 
   // The fields start-up fills before the dialog opens and reads after it closed.
@@ -59,6 +58,7 @@ class CZaduderivaDlg : public DialogView {
   HWND window_ = nullptr;
   DWORD guiThread_;
   DialogController controller_;
+  HWND focusLost_ = nullptr;  // a button disabled while it had the focus
   HICON icon_ = nullptr;
   HICON smallIcon_ = nullptr;
   bool flowRunning_ = false;

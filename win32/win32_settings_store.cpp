@@ -20,9 +20,9 @@ class SectionKey {
   SectionKey(const std::string& root, const std::string& section) {
     const std::wstring path = Widen(root + "\\" + section);
     if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS &&
-        RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key_) !=
-            ERROR_SUCCESS)
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                        nullptr) != ERROR_SUCCESS &&
+        RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS)
       key_ = nullptr;
   }
   ~SectionKey() {
@@ -45,8 +45,8 @@ int32_t RegistrySettingsStore::ReadInt(const std::string& section, const std::st
   SectionKey k(root_, section);
   if (k.get() == nullptr) return fallback;
   DWORD type = 0, value = 0, size = sizeof(value);
-  if (RegQueryValueExW(k.get(), Widen(key).c_str(), nullptr, &type,
-                       reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(k.get(), Widen(key).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                       &size) != ERROR_SUCCESS ||
       type != REG_DWORD || size != sizeof(value))
     return fallback;
   return static_cast<int32_t>(value);

@@ -1,6 +1,7 @@
 #pragma once
 // The settings store in the registry: the key Software\<organisation>\<application>\<section>
-// of HKEY_CURRENT_USER, the two numbers as 32-bit values (REG_DWORD), the texts as strings (REG_SZ).
+// of HKEY_CURRENT_USER, the two numbers as 32-bit values (REG_DWORD), the texts as strings
+// (REG_SZ).
 #include <string>
 
 #include "dialog/settings.h"
