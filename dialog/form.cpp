@@ -6,68 +6,53 @@ namespace vanta {
 
 namespace {
 
-#define FORM_WINDOW(width, height, title)
-#define FORM_FONT(points, face)
-#define ABOUT_WINDOW(width, height, title)
-#define ABOUT_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit)
-#define FORM_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit) \
+struct WindowRow {
+  int width, height;
+  const char* title;
+  int fontPoints;
+  const char* fontFace;
+};
+
+#define ROW(number, name, id, kind, text, x, y, w, h, align, limit) \
   {#name, number, id, ControlKind::kind, text, x, y, w, h, ControlAlign::align, limit},
+#define NONE(...)
+
+#define FORM_WINDOW NONE
+#define ABOUT_WINDOW NONE
+#define FORM_CONTROL ROW
+#define ABOUT_CONTROL NONE
 constexpr FormControl kMainControls[] = {
 #include "dialog/form_table.def"
 };
 #undef FORM_CONTROL
 #undef ABOUT_CONTROL
-#define FORM_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit)
-#define ABOUT_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit) \
-  {#name, number, id, ControlKind::kind, text, x, y, w, h, ControlAlign::align, limit},
+#define FORM_CONTROL NONE
+#define ABOUT_CONTROL ROW
 constexpr FormControl kAboutControls[] = {
 #include "dialog/form_table.def"
 };
-#undef FORM_CONTROL
 #undef ABOUT_CONTROL
+#define ABOUT_CONTROL NONE
 #undef FORM_WINDOW
-#undef FORM_FONT
-#undef ABOUT_WINDOW
-
-struct WindowRow {
-  int width, height;
-  const char* title;
-};
-struct FontRow {
-  int points;
-  const char* face;
-};
-
-#define FORM_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit)
-#define ABOUT_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit)
-#define FORM_FONT(points, face)
-#define ABOUT_WINDOW(width, height, title)
-#define FORM_WINDOW(width, height, title) \
-  { width, height, title }
+#define FORM_WINDOW(width, height, title, points, face) \
+  { width, height, title, points, face }
 constexpr WindowRow kMainWindow =
 #include "dialog/form_table.def"
     ;
 #undef FORM_WINDOW
 #undef ABOUT_WINDOW
-#define FORM_WINDOW(width, height, title)
-#define ABOUT_WINDOW(width, height, title) \
-  { width, height, title }
+#define FORM_WINDOW NONE
+#define ABOUT_WINDOW(width, height, title, points, face) \
+  { width, height, title, points, face }
 constexpr WindowRow kAboutWindow =
 #include "dialog/form_table.def"
     ;
-#undef FORM_FONT
-#undef ABOUT_WINDOW
-#define ABOUT_WINDOW(width, height, title)
-#define FORM_FONT(points, face) \
-  { points, face }
-constexpr FontRow kFont =
-#include "dialog/form_table.def"
-    ;
-#undef FORM_CONTROL
-#undef ABOUT_CONTROL
-#undef FORM_FONT
 #undef FORM_WINDOW
 #undef ABOUT_WINDOW
+#undef FORM_CONTROL
+#undef ABOUT_CONTROL
+#undef NONE
+#undef ROW
 
 // The edit fields' limits are the dialog's exchange limit or none.
 constexpr bool LimitsMatchExchange() {
@@ -78,17 +63,19 @@ constexpr bool LimitsMatchExchange() {
 }
 static_assert(LimitsMatchExchange());
 
+constexpr FormTemplate Template(const WindowRow& window, std::span<const FormControl> controls) {
+  return {window.width, window.height, window.title, window.fontPoints, window.fontFace, controls};
+}
+
 }  // namespace
 
 const FormTemplate& MainForm() {
-  static const FormTemplate form{kMainWindow.width, kMainWindow.height, kMainWindow.title,
-                                 kFont.points,      kFont.face,         kMainControls};
+  static const FormTemplate form = Template(kMainWindow, kMainControls);
   return form;
 }
 
 const FormTemplate& AboutForm() {
-  static const FormTemplate form{kAboutWindow.width, kAboutWindow.height, kAboutWindow.title,
-                                 kFont.points,       kFont.face,          kAboutControls};
+  static const FormTemplate form = Template(kAboutWindow, kAboutControls);
   return form;
 }
 

@@ -32,14 +32,12 @@ struct FormTemplate {
 
 // The control IDs by their rows' names (kIdSerial = 118, ...); a row without an ID is -1.
 enum ControlId : int {
-#define FORM_WINDOW(width, height, title)
-#define FORM_FONT(points, face)
+#define FORM_WINDOW(width, height, title, points, face)
 #define FORM_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit) kId##name = (id),
-#define ABOUT_WINDOW(width, height, title)
+#define ABOUT_WINDOW(width, height, title, points, face)
 #define ABOUT_CONTROL(number, name, id, kind, text, x, y, w, h, align, limit) kId##name = (id),
 #include "dialog/form_table.def"
 #undef FORM_WINDOW
-#undef FORM_FONT
 #undef FORM_CONTROL
 #undef ABOUT_WINDOW
 #undef ABOUT_CONTROL
