@@ -1,9 +1,11 @@
 // Prints a top-level window's controls as another program sees them, for the scripted checks
 // of the window under Wine: window_inspect TITLE prints "focus ID" and one line per control,
-// "ID CLASS ENABLED TEXT"; exit status 1 when no visible window has that title.
+// "ID CLASS ENABLED TEXT"; window_inspect TITLE ID prints the screen rectangle of control ID as
+// "X Y WIDTH HEIGHT". Exit status 1 when no visible window has that title.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "win32/win32_text.h"
@@ -29,8 +31,8 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: window_inspect TITLE\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: window_inspect TITLE [ID]\n");
     return 2;
   }
   HWND window = nullptr;
@@ -39,6 +41,13 @@ int main(int argc, char** argv) {
     if (IsWindowVisible(window)) break;
   }
   if (window == nullptr) return 1;
+  if (argc == 3) {
+    RECT r{};
+    HWND control = GetDlgItem(window, std::atoi(argv[2]));
+    if (control == nullptr || !GetWindowRect(control, &r)) return 1;
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
   GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
