@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <iostream>
 
 #include "platform/terminal.h"
@@ -38,11 +39,48 @@ bool ParseProgress(const std::string& status, std::string& base, int& percent) {
   return false;
 }
 
+namespace {
+
+// "12.3 kB/s" or "42 rows/s"
+std::string RateText(const ProgressNumbers& numbers) {
+  char text[32];
+  if (numbers.bytes && numbers.rate >= 1000) {
+    std::snprintf(text, sizeof text, "%.1f kB/s", numbers.rate / 1000);
+  } else {
+    std::snprintf(text, sizeof text, "%.0f %s/s", numbers.rate, numbers.bytes ? "B" : "steps");
+  }
+  return text;
+}
+
+// "0:42 left", "1:02:03 left"
+std::string TimeLeftText(const ProgressNumbers& numbers) {
+  const uint64_t seconds =
+      static_cast<uint64_t>(static_cast<double>(numbers.total - numbers.done) / numbers.rate + 0.5);
+  char text[40];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu left",
+                  static_cast<unsigned long long>(seconds / 3600),
+                  static_cast<unsigned long long>(seconds / 60 % 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu left",
+                  static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string RenderProgressLine(const std::string& label, size_t labelWidth,
-                               const std::string& status, size_t width) {
+                               const std::string& status, size_t width,
+                               const ProgressNumbers* numbers) {
   std::string base;
   int percent = -1;
   ParseProgress(status, base, percent);
+  const bool counted = numbers != nullptr && numbers->total > 0;
+  if (counted)
+    percent = static_cast<int>(std::min(numbers->done, numbers->total) * 100 / numbers->total);
   std::string line = label;
   if (line.size() < labelWidth) line.append(labelWidth - line.size(), ' ');
   line += "  ";
@@ -57,8 +95,17 @@ std::string RenderProgressLine(const std::string& label, size_t labelWidth,
     line += number + "  ";
   }
   line += base;
+  if (counted && numbers->rate > 0) {
+    line += "  " + RateText(*numbers);
+    if (numbers->done < numbers->total) line += ", " + TimeLeftText(*numbers);
+  }
   if (width > 1 && line.size() > width - 1) line.resize(width - 1);
   return line;
+}
+
+void ProgramMessage(const std::string& text) {
+  std::fprintf(stderr, "vantalink-cli: %s\n", text.c_str());
+  std::fflush(stderr);
 }
 
 size_t TerminalWidth() {
@@ -79,7 +126,9 @@ double Console::ElapsedSeconds() const {
 
 int Console::AddSlot(const std::string& label) {
   std::lock_guard lock(mutex_);
-  slots_.push_back(Slot{label, "", "", -1, false});
+  Slot added;
+  added.label = label;
+  slots_.push_back(added);
   if (live_ && !closed_ && verbosity_ != Verbosity::Quiet) {
     EraseBlockLocked();
     DrawBlockLocked();
@@ -109,7 +158,9 @@ void Console::DrawBlockLocked() {
   for (const Slot& slot : slots_) {
     if (slot.retired) continue;
     std::fprintf(stderr, "%s\n",
-                 RenderProgressLine(slot.label, labelWidth, slot.status, width).c_str());
+                 RenderProgressLine(slot.label, labelWidth, slot.status, width,
+                                    slot.counted ? &slot.numbers : nullptr)
+                     .c_str());
     ++drawn_;
   }
   std::fflush(stderr);
@@ -120,6 +171,14 @@ void Console::Status(int slot, const std::string& text) {
   if (slot < 0 || static_cast<size_t>(slot) >= slots_.size()) return;
   Slot& s = slots_[static_cast<size_t>(slot)];
   s.status = text;
+  std::string stepBase;
+  int stepPercent = -1;
+  ParseProgress(text, stepBase, stepPercent);
+  if (stepBase != s.base) {
+    // Another step: its numbers and its rate start afresh.
+    s.base = stepBase;
+    s.counted = false;
+  }
   if (verbosity_ == Verbosity::Quiet) return;
   if (live_ && !closed_) {
     EraseBlockLocked();
@@ -137,6 +196,28 @@ void Console::Status(int slot, const std::string& text) {
   s.lastPrintedDecile = decile;
   std::fprintf(stderr, "%s: %s\n", s.label.c_str(), text.c_str());
   std::fflush(stderr);
+}
+
+void Console::Progress(int slot, uint64_t done, uint64_t total, bool bytes) {
+  std::lock_guard lock(mutex_);
+  if (slot < 0 || static_cast<size_t>(slot) >= slots_.size() || total == 0) return;
+  Slot& s = slots_[static_cast<size_t>(slot)];
+  const auto now = std::chrono::steady_clock::now();
+  if (!s.counted || done < s.stepStartDone) {
+    s.counted = true;
+    s.stepStart = now;
+    s.stepStartDone = done;
+  }
+  s.numbers.done = done;
+  s.numbers.total = total;
+  s.numbers.bytes = bytes;
+  // A rate only once the step has run for a moment, so the first piece does not decide it.
+  const double seconds = std::chrono::duration<double>(now - s.stepStart).count();
+  s.numbers.rate = seconds >= 1.0 ? static_cast<double>(done - s.stepStartDone) / seconds : 0;
+  if (live_ && !closed_ && verbosity_ != Verbosity::Quiet) {
+    EraseBlockLocked();
+    DrawBlockLocked();
+  }
 }
 
 void Console::Retire(int slot) {

@@ -3,6 +3,7 @@
 // terminal and redrawn in place, or plain lines when standard error is a file or a pipe. All
 // probes' threads write through one Console, which serialises them.
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -14,10 +15,20 @@ namespace vanta::cli {
 // (percent -1, base the whole text) when the text carries no percentage.
 bool ParseProgress(const std::string& status, std::string& base, int& percent);
 
-// One progress line as drawn on a terminal of width columns: label, bar, percent, text; never
-// wider than width - 1 so the terminal does not wrap it.
+// How far a step is, as its flow counted it: done of total, bytes or other units, and the rate
+// since the step began (units a second; 0 while unknown).
+struct ProgressNumbers {
+  uint64_t done = 0, total = 0;
+  bool bytes = false;
+  double rate = 0;
+};
+
+// One progress line as drawn on a terminal of width columns: label, bar, percent, text, and with
+// numbers the rate and the time left; never wider than width - 1 so the terminal does not wrap
+// it. Without numbers (a step that counts nothing) the bar comes from the text's "( N% )".
 std::string RenderProgressLine(const std::string& label, size_t labelWidth,
-                               const std::string& status, size_t width);
+                               const std::string& status, size_t width,
+                               const ProgressNumbers* numbers = nullptr);
 
 enum class Verbosity { Quiet = 0, Normal = 1, Verbose = 2 };
 
@@ -34,6 +45,8 @@ class Console {
   int AddSlot(const std::string& label);
   // A status text of the probe in slot; percentages become a bar (live) or a line every 10%.
   void Status(int slot, const std::string& text);
+  // The numbers of the step the probe in slot showed last (its bar, rate and time left).
+  void Progress(int slot, uint64_t done, uint64_t total, bool bytes);
   // The probe in slot is done: its progress line is no longer drawn (a watch adds slots for as
   // long as it runs).
   void Retire(int slot);
@@ -58,6 +71,11 @@ class Console {
     std::string lastPrintedBase;
     int lastPrintedDecile = -1;
     bool retired = false;
+    std::string base;      // the status text without its percentage
+    bool counted = false;  // numbers arrived for this step
+    ProgressNumbers numbers;
+    std::chrono::steady_clock::time_point stepStart;
+    uint64_t stepStartDone = 0;
   };
   void EraseBlockLocked();
   void DrawBlockLocked();
@@ -72,6 +90,10 @@ class Console {
   bool closed_ = false;
   std::chrono::steady_clock::time_point start_;
 };
+
+// A line of the program itself on standard error, "vantalink-cli: text", for what comes before
+// (or after) the probes' progress lines.
+void ProgramMessage(const std::string& text);
 
 // Width of the terminal on standard error, 80 when unknown.
 size_t TerminalWidth();

@@ -35,6 +35,8 @@ const StageRow kStages[] = {
     {FlowStage::RestoreFile, EXIT_IMAGE, "the file to restore is unreadable or malformed"},
     {FlowStage::FlashWrite, EXIT_COMM, "programming the flash failed"},
     {FlowStage::ExtractFile, EXIT_OTHER, "a stored file cannot be written out"},
+    {FlowStage::Options, EXIT_USAGE, "an option or argument the command refuses"},
+    {FlowStage::ProbeSearch, EXIT_USAGE, "no single probe found to serve"},
 };
 
 const StageRow& RowOf(FlowStage stage) {

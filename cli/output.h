@@ -1,12 +1,12 @@
 #pragma once
-// What the command line prints when the probes are done: the result table, the info block, hex
-// dumps, transmit summaries, and the same as JSON.
+// What the command line prints for every command when the probes are done: the result table, a
+// probe's line, hex dumps and JSON text. Each command renders its own facts.
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "cli/probe_job.h"
+#include "cli/probe_session.h"
 
 namespace vanta::cli {
 
@@ -21,27 +21,8 @@ std::string FormatTable(const std::vector<ProbeResult>& results);
 // firmware and logic versions (before -> after), time and result.
 std::string FormatProbeLine(const ProbeResult& result);
 
-// The info block of one connected probe.
-std::string FormatInfo(const ProbeResult& result);
-
-// One line on what a successful transmit wrote where.
-std::string FormatTransmitSummary(const ProbeResult& result);
-
-// One line on what a successful backup or restore read or wrote.
-std::string FormatFlashFileSummary(Command command, const ProbeResult& result);
-
-// What setup show found: the block's fields, or that it is erased or malformed, and the
-// stand-alone configuration.
-std::string FormatStoredSetup(const ProbeResult& result);
-
-// One line on a link check: speed reached, answers, round-trip times.
-std::string FormatLinkCheck(const ProbeResult& result);
-
 // JSON as text (indent -1: one line). Bytes that are no UTF-8 (a serial number a probe reports
 // with stray bytes) come out as U+FFFD instead of ending the program.
 std::string JsonText(const nlohmann::json& value, int indent = -1);
-
-// Everything about one probe's run as a JSON object.
-nlohmann::json ResultJson(Command command, const ProbeResult& result);
 
 }  // namespace vanta::cli

@@ -9,13 +9,8 @@ void TerminalView::SetStatus(const std::string& text) {
   console_.Status(slot_, text);
 }
 
-void TerminalView::EnableButton(FlowButton button, bool enabled) {
-  buttons_[button] = enabled;
-}
-
-bool TerminalView::ButtonEnabled(FlowButton button) const {
-  auto it = buttons_.find(button);
-  return it != buttons_.end() && it->second;
+void TerminalView::SetProgress(uint64_t done, uint64_t total, bool bytes) {
+  console_.Progress(slot_, done, total, bytes);
 }
 
 MessageAnswer TerminalView::ShowMessage(const std::string& text, const std::string& caption,

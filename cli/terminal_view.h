@@ -2,7 +2,6 @@
 // The main dialog's face on a terminal: status texts become a probe's progress line, message
 // boxes are printed (errors to standard error) and Yes/No is asked on the terminal. One view per
 // probe, used only by that probe's thread.
-#include <map>
 #include <string>
 
 #include "cli/console.h"
@@ -22,9 +21,12 @@ class TerminalView : public DialogView {
   TerminalView(Console& console, int slot, YesNoPolicy yesNo);
 
   void SetStatus(const std::string& text) override;
+  // The numbers beside the status text draw the bar, the rate and the time left.
+  void SetProgress(uint64_t done, uint64_t total, bool bytes) override;
   // The versions reach the run's result from the dialog's fields, not from labels.
   void SetVersionLabel(VersionLabel, const std::string&) override {}
-  void EnableButton(FlowButton button, bool enabled) override;
+  // A terminal has no buttons: what Update would offer is asked of UpdateRule.
+  void EnableButton(FlowButton, bool) override {}
   ControlValues ReadControls() override { return controls_; }
   void WriteControls(const ControlValues& values) override { controls_ = values; }
   void FocusField(EditField) override {}
@@ -34,15 +36,11 @@ class TerminalView : public DialogView {
   void BeginWaitCursor() override {}
   void EndWaitCursor() override {}
 
-  // What the flows left behind, for the run's result.
-  bool ButtonEnabled(FlowButton button) const;
-
  private:
   Console& console_;
   int slot_;
   YesNoPolicy yesNo_;
   ControlValues controls_;
-  std::map<FlowButton, bool> buttons_;
 };
 
 }  // namespace vanta::cli

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/commands/command.h"
 #include "cli/output.h"
 #include "platform/files.h"
 #include "platform/stop_signals.h"
@@ -67,8 +68,9 @@ struct Running {
 
 class Watch {
  public:
-  Watch(const JobSettings& settings, const WatchOptions& options, Console& console, std::FILE* log)
-      : settings_(settings), options_(options), console_(console), log_(log) {
+  Watch(const CliCommand& command, const JobSettings& settings, const WatchOptions& options,
+        Console& console, std::FILE* log)
+      : command_(command), settings_(settings), options_(options), console_(console), log_(log) {
     directory_ = options.directory;
     while (directory_.size() > 1 && directory_.back() == '/') directory_.pop_back();
   }
@@ -167,7 +169,7 @@ class Watch {
       running->slot = console_.AddSlot(it->name);
       Running* job = running.get();
       job->thread = std::thread([this, job] {
-        job->result = RunProbeJob(settings_, job->target, console_, job->slot);
+        job->result = RunProbeJob(command_, settings_, job->target, console_, job->slot);
         job->done = true;
       });
       running_.push_back(std::move(running));
@@ -206,7 +208,7 @@ class Watch {
     console_.Note(
         -1, TimeText("%Y-%m-%d %H:%M:%S", false) + "  " + FormatProbeLine(result) + "  " + Tally(),
         false);
-    nlohmann::json object = ResultJson(settings_.command, result);
+    nlohmann::json object = ResultJson(command_, result);
     object["time"] = TimeText("%Y-%m-%dT%H:%M:%SZ", true);
     Emit(object);
   }
@@ -266,6 +268,7 @@ class Watch {
     std::_Exit(worst_);
   }
 
+  const CliCommand& command_;
   const JobSettings& settings_;
   const WatchOptions& options_;
   Console& console_;
@@ -281,17 +284,18 @@ class Watch {
 
 }  // namespace
 
-ExitStatus RunWatch(const JobSettings& settings, const WatchOptions& options, Console& console) {
+ExitStatus RunWatch(const CliCommand& command, const JobSettings& settings,
+                    const WatchOptions& options, Console& console) {
   std::FILE* log = nullptr;
   if (!options.logPath.empty()) {
     log = std::fopen(options.logPath.c_str(), "a");
     if (log == nullptr) {
-      std::fprintf(stderr, "vantalink-cli: cannot open the log %s: %s\n", options.logPath.c_str(),
-                   std::strerror(errno));
-      return EXIT_USAGE;
+      return static_cast<ExitStatus>(Report(
+          UsageFailure("cannot open the log " + options.logPath + ": " + std::strerror(errno)),
+          options.json));
     }
   }
-  const ExitStatus status = Watch(settings, options, console, log).Run();
+  const ExitStatus status = Watch(command, settings, options, console, log).Run();
   if (log != nullptr) std::fclose(log);
   return status;
 }

@@ -6,7 +6,7 @@
 
 #include "cli/console.h"
 #include "cli/exit_status.h"
-#include "cli/probe_job.h"
+#include "cli/probe_session.h"
 
 namespace vanta::cli {
 
@@ -21,6 +21,7 @@ struct WatchOptions {
 // are not served; a device is served again when its name went away and came back. Returns
 // EXIT_OK when every probe served passed, else the WorseStatus of all; EXIT_USAGE when the log
 // cannot be opened.
-ExitStatus RunWatch(const JobSettings& settings, const WatchOptions& options, Console& console);
+ExitStatus RunWatch(const CliCommand& command, const JobSettings& settings,
+                    const WatchOptions& options, Console& console);
 
 }  // namespace vanta::cli

@@ -22,6 +22,9 @@ class CursorRestingView : public StepView {
   explicit CursorRestingView(StepView& inner) : inner_(inner) {}
 
   void SetStatus(const std::string& text) override { inner_.SetStatus(text); }
+  void SetProgress(uint64_t done, uint64_t total, bool bytes) override {
+    inner_.SetProgress(done, total, bytes);
+  }
   MessageAnswer ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
                             MessageButtons buttons) override {
     for (int i = 0; i < depth_; ++i) inner_.EndWaitCursor();
@@ -63,6 +66,18 @@ FlowStage TransmitStage(ResultCode code) {
 
 }  // namespace
 
+UpdateOffer UpdateRule(const DialogFields& fields) {
+  const DeviceIdentity& id = fields.identity;
+  const bool firmware = fields.newestFirmwareVersion != id.firmwareVersion;
+  const bool logic = fields.newestLogicVersion != id.logicVersion;
+  if (!firmware && !logic) return UpdateOffer::NotNeeded;
+  // No directory holds any image: the update could only fail on its first file.
+  if (fields.newestFirmwareVersion == 0 && fields.newestLogicVersion == 0) {
+    return UpdateOffer::NoImages;
+  }
+  return UpdateOffer::Offered;
+}
+
 FlowOutcome OnUpdate(FlowContext& context) {
   CursorRestingView view(context.view);
   DialogFields& fields = context.fields;
@@ -85,9 +100,7 @@ FlowOutcome OnUpdate(FlowContext& context) {
   if (outcome.passed) {
     ExchangeData(context.view, fields, Exchange::Load);
     view.SetStatus(kUpdatePassed);
-    const bool current = fields.newestFirmwareVersion == identity.firmwareVersion &&
-                         fields.newestLogicVersion == identity.logicVersion;
-    context.view.EnableButton(FlowButton::Update, !current);
+    context.view.EnableButton(FlowButton::Update, UpdateRule(fields) != UpdateOffer::NotNeeded);
   } else {
     view.SetStatus(kUpdateFailed);
     identity.firmwareVersion = 0;
@@ -125,6 +138,7 @@ DialogController::DialogController(DialogView& view, std::unique_ptr<ProbeLink> 
                                    ImageDirectories imageDirs)
     : view_(view), link_(std::move(link)), imageDirs_(std::move(imageDirs)) {
   firmware_.imageDirs = imageDirs_;
+  progress_.sink = &view_;
 }
 
 DialogController::DialogController(DialogView& view, ImageDirectories imageDirs)
@@ -176,10 +190,7 @@ void DialogController::ShowCurrentVersions() {
 }
 
 void DialogController::ApplyUpdateRule() {
-  const DeviceIdentity& id = fields_.identity;
-  const bool same = static_cast<uint16_t>(fields_.newestFirmwareVersion) == id.firmwareVersion &&
-                    static_cast<uint16_t>(fields_.newestLogicVersion) == id.logicVersion;
-  view_.EnableButton(FlowButton::Update, !same);
+  view_.EnableButton(FlowButton::Update, UpdateRule(fields_) != UpdateOffer::NotNeeded);
 }
 
 FlowOutcome DialogController::OnConnect() {

@@ -24,6 +24,13 @@ struct FlowContext {
   FirmwareOptions firmware{};
 };
 
+// What the Update button offers for the versions the probe reported and the newest images found:
+// nothing (every version is the newest), an update, or an update although no image file was
+// found at all. The window enables the button for the last two, as it always has (the update then
+// fails on the missing file); the command line says that there are no images, and where it looked.
+enum class UpdateOffer { NotNeeded, Offered, NoImages };
+UpdateOffer UpdateRule(const DialogFields& fields);
+
 // The Update button: UpdateProbe under the wait cursor, then the outcome in the status line, the
 // controls, the Update button and the version labels (both unknown after a failure); returns it
 // as well.

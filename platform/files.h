@@ -88,8 +88,13 @@ class TextFile {
   bool failed_ = false;
 };
 
+// Whether a file can be made beside path (its directory exists and takes new files): tried with a
+// temporary file that is removed at once. false with error set (the system's reason).
+bool CanCreateFileBeside(const std::string& path, std::string& error);
+
 // Writes content to a new file beside path and renames it over path once it is complete and
-// synced, so path holds either its old contents or all of the new ones. false with error set
+// synced, so path holds either its old contents or all of the new ones. The file gets the mode
+// a new file gets from the user's umask (an existing path keeps its own). false with error set
 // (the system's reason) when any step fails; the temporary file is then removed.
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error);
 

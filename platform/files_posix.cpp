@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -105,6 +106,37 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+namespace {
+
+// The process's umask without changing it (umask() would, for every thread at once): Linux tells
+// it in /proc/self/status; 022 where it does not.
+mode_t CurrentUmask() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  unsigned mask = 022;
+  if (status != nullptr) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+    }
+    std::fclose(status);
+  }
+  return static_cast<mode_t>(mask);
+}
+
+}  // namespace
+
+bool CanCreateFileBeside(const std::string& path, std::string& error) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    error = "cannot create a file beside " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  unlink(temporary.c_str());
+  return true;
+}
+
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error) {
   std::string temporary = path + ".XXXXXX";
   const int fd = mkstemp(temporary.data());
@@ -112,6 +144,11 @@ bool ReplaceFileContents(const std::string& path, const std::string& content, st
     error = "cannot create a file beside " + path + ": " + std::strerror(errno);
     return false;
   }
+  // mkstemp makes the file 0600; the finished file is one like any other the user makes.
+  struct stat existing {};
+  const mode_t mode =
+      stat(path.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
+  fchmod(fd, mode);
   size_t written = 0;
   bool ok = true;
   while (ok && written < content.size()) {

@@ -138,6 +138,18 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool CanCreateFileBeside(const std::string& path, std::string& error) {
+  const size_t slash = path.find_last_of("\\/");
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  char temporary[MAX_PATH + 16];
+  if (GetTempFileNameA(dir.c_str(), "vlk", 0, temporary) == 0) {
+    error = "cannot create a file beside " + path + ": " + detail::SystemErrorText(GetLastError());
+    return false;
+  }
+  DeleteFileA(temporary);
+  return true;
+}
+
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error) {
   const size_t slash = path.find_last_of("\\/");
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);

@@ -369,6 +369,7 @@ void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& 
   std::snprintf(text, sizeof text, format, static_cast<unsigned>(percent));
   progress.lastShown = percent;
   status(text);
+  if (progress.sink != nullptr) progress.sink->SetProgress(position, total, true);
 }
 
 ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,

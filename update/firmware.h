@@ -10,6 +10,7 @@
 #include "update/bulk_transfer.h"
 #include "update/flow_outcome.h"
 #include "update/image_catalogue.h"
+#include "update/step_view.h"
 
 namespace vanta {
 
@@ -20,10 +21,12 @@ using StatusSink = std::function<void(const std::string&)>;
 // at 0 and is kept between runs of the same display.
 struct ProgressDisplay {
   uint16_t lastShown = 0;
+  ProgressSink* sink = nullptr;  // where the numbers go as well, when given
 };
 
 // percent = position * 100 / total (32-bit, then cut to 16 bits); when it differs from
-// progress.lastShown, shows format with the percent in its one %u placeholder and remembers it.
+// progress.lastShown, shows format with the percent in its one %u placeholder and remembers it,
+// and hands position and total (bytes) to progress.sink.
 void ShowPercent(const char* format, const StatusSink& status, ProgressDisplay& progress,
                  uint32_t total, uint32_t position);
 

@@ -54,6 +54,10 @@ const char* StageName(FlowStage stage) {
       return "flash write";
     case FlowStage::ExtractFile:
       return "extract";
+    case FlowStage::Options:
+      return "options";
+    case FlowStage::ProbeSearch:
+      return "probe search";
   }
   return "";
 }

@@ -35,6 +35,8 @@ enum class FlowStage {
   RestoreFile,      // the file to restore is unreadable or malformed (command line)
   FlashWrite,       // programming flash from a backup (command line)
   ExtractFile,      // a stored setup file cannot be written out (command line)
+  Options,          // an option or argument the command line refuses; nothing was sent
+  ProbeSearch,      // no port given and a scan found no probe, or several (command line)
 };
 
 // Where a file's text is wrong: its line (1 = the first; 0 = the file as a whole) and what the

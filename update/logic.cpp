@@ -33,6 +33,7 @@ void ShowRowPercent(StepView& view, const char* format, int row) {
   char text[80];
   std::snprintf(text, sizeof text, format, static_cast<unsigned>((100 * row) / kFuseRows));
   view.SetStatus(text);
+  view.SetProgress(static_cast<uint64_t>(row), kFuseRows, false);
 }
 
 // The steps send rows by reference; a map that is not 134 rows of 240 fuses would send bytes

@@ -1,9 +1,19 @@
 #pragma once
 // What an update step shows while it runs: the status line, message boxes and the wait cursor.
 // Every view of the dialog provides it; the steps need nothing more of a window.
+#include <cstdint>
 #include <string>
 
 namespace vanta {
+
+// How far a running step is, as numbers beside its status text: a display draws its bar, rate
+// and time left from these instead of reading them out of the text. done and total count bytes
+// when bytes is true (the transfers), else the step's own units (fuse rows).
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void SetProgress(uint64_t done, uint64_t total, bool bytes) = 0;
+};
 
 enum class MessageIcon { None, Exclamation, Question };
 // YesNo has Yes as its default button (Enter), YesNoDefaultNo has No; Escape answers No in both.
@@ -15,9 +25,11 @@ enum class MessageAnswer { Ok, Yes, No };
 
 inline constexpr const char* kAppTitle = "vantaLink";  // caption of boxes without their own
 
-class StepView {
+class StepView : public ProgressSink {
  public:
   virtual ~StepView() = default;
+  // A window shows the percentage in its status text and ignores the numbers.
+  void SetProgress(uint64_t, uint64_t, bool) override {}
   // The status line; shown at once, also while a flow blocks.
   virtual void SetStatus(const std::string& text) = 0;
   // caption "" means the application title.

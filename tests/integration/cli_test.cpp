@@ -1,6 +1,7 @@
 // The command line in-process: its parsers and formatters as tables, and whole runs of RunCli
 // against virtual probes on pseudo-terminals.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,17 +12,19 @@
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/cli_app.h"
+#include "cli/commands/command.h"
 #include "cli/console.h"
 #include "cli/exit_status.h"
 #include "cli/link_trace.h"
 #include "cli/output.h"
 #include "cli/port_hint.h"
-#include "cli/probe_job.h"
+#include "cli/probe_session.h"
 #include "cli/settings_file.h"
 #include "dialog/dialog_controller.h"
 #include "link/loader.h"
@@ -116,6 +119,65 @@ TEST(CliProgress, ProgressLineShowsABarAndNeverWrapsTheTerminal) {
   std::string narrow = RenderProgressLine("COM1", 4, std::string(200, 'x'), 40);
   EXPECT_EQ(narrow.size(), 39u);
   EXPECT_EQ(RenderProgressLine("COM1", 4, "Connecting ...", 80), "COM1  Connecting ...");
+}
+
+TEST(CliProgress, NumbersDrawTheBarAndTheTimeLeftWithoutAPercentageInTheText) {
+  ProgressNumbers numbers;
+  numbers.done = 25000;
+  numbers.total = 100000;
+  numbers.bytes = true;
+  numbers.rate = 1000;  // 75 s left
+  const std::string line =
+      RenderProgressLine("COM1", 4, "Backup: Reading Flash ...", 120, &numbers);
+  EXPECT_NE(line.find("[######..................]  25%  Backup: Reading Flash ..."),
+            std::string::npos)
+      << line;
+  EXPECT_NE(line.find("1.0 kB/s, 1:15 left"), std::string::npos) << line;
+  // The numbers win over a text's own percentage, and a rate not known yet shows none.
+  numbers.rate = 0;
+  const std::string stale = RenderProgressLine("COM1", 4, "Reading ... ( 90% )", 120, &numbers);
+  EXPECT_NE(stale.find(" 25%  Reading ..."), std::string::npos) << stale;
+  EXPECT_EQ(stale.find("left"), std::string::npos) << stale;
+}
+
+// ---- The command table ----
+
+// The backticked words of the README's sentence that begins with head, up to its ')'.
+std::set<std::string> ReadmeList(const std::string& head) {
+  std::ifstream in(std::string(VANTA_TEST_DATA) + "/../../README.md");
+  std::string text(std::istreambuf_iterator<char>(in), {});
+  for (char& c : text) c = c == '\n' ? ' ' : c;
+  std::string collapsed;
+  for (char c : text) {
+    if (c != ' ' || collapsed.empty() || collapsed.back() != ' ') collapsed += c;
+  }
+  const size_t start = collapsed.find(head);
+  EXPECT_NE(start, std::string::npos) << head;
+  const std::string list =
+      collapsed.substr(start + head.size(), collapsed.find(')', start) - start - head.size());
+  std::set<std::string> names;
+  for (size_t open = list.find('`'); open != std::string::npos; open = list.find('`', open)) {
+    const size_t close = list.find('`', open + 1);
+    const std::string words = list.substr(open + 1, close - open - 1);
+    names.insert(words.substr(0, words.find(' ')));  // "erase --yes", "setup show"
+    open = close + 1;
+  }
+  return names;
+}
+
+TEST(CliCommands, TraitsAreWhatTheReadmeSays) {
+  std::set<std::string> watchable, oneObject, all;
+  for (const CommandRow& row : CommandTable()) {
+    all.insert(row.name);
+    if (row.traits.watchable) watchable.insert(row.name);
+    if (row.traits.oneObject) oneObject.insert(row.name);
+    EXPECT_EQ(FindCommand(row.name), &row);
+    EXPECT_EQ(std::string(row.help->name), row.name) << "the help page of " << row.name;
+    EXPECT_FALSE(row.traits.watchable && !row.traits.perProbe) << row.name;
+  }
+  EXPECT_EQ(all.size(), 11u);
+  EXPECT_EQ(watchable, ReadmeList("`--watch` (with "));
+  EXPECT_EQ(oneObject, ReadmeList("`--json` prints the same as a JSON array ("));
 }
 
 // ---- The window's settings file ----
@@ -451,6 +513,38 @@ TEST_F(CliRun, TransmitRefusesAnInvalidAddressBeforeTouchingTheFlash) {
   EXPECT_EQ(probe.ReadFlash(SETUP_SECTOR, 2), (std::vector<uint8_t>{0x11, 0x22}));
 }
 
+// Each row: an address option and a text the window would store as all ones; the command line
+// refuses it before the probe is touched, naming both.
+TEST_F(CliRun, TransmitRefusesAnAddressThatIsNoDottedQuadAndAFileNameTheBlockCannotHold) {
+  sim::VirtualProbe& probe = AddProbe();
+  const struct {
+    const char* option;
+    std::string text;
+  } rows[] = {
+      {"--gateway", "1.2.3.4.5"},
+      {"--mask", "255.255.0"},
+      {"--host", "10.0.0.300"},
+      {"--ip", "10..1.2"},
+      {"--config", std::string(80, 'c') + ".cfg"},
+  };
+  for (const auto& row : rows) {
+    RunOutput run = RunCliWith({"transmit", "--port", probe.DevicePath(), row.option, row.text,
+                                "--stay-in-loader", "--json"});
+    EXPECT_EQ(run.status, EXIT_USAGE) << row.option;
+    EXPECT_NE(run.err.find(std::string(row.option) + ": "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(row.text), std::string::npos) << run.err;
+    EXPECT_EQ(nlohmann::json::parse(run.out)["error"]["stage"], "options") << run.out;
+  }
+  EXPECT_TRUE(probe.CommandLog().empty()) << "a refused option must not reach the probe";
+
+  // What is printed is what the probe holds, decoded from the block read back.
+  RunOutput run = RunCliWith({"transmit", "--port", probe.DevicePath(), "--ip", "010.001.002.003",
+                              "--config", std::string(79, 'n'), "--stay-in-loader"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("verified: IP 10.1.2.3, mask "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("file \"" + std::string(79, 'n') + "\""), std::string::npos) << run.out;
+}
+
 TEST_F(CliRun, TransmitWithAMissingConfigurationFileFailsAsSetupFileAndErasesNothing) {
   sim::VirtualProbe& probe = AddProbe();
   probe.ProgramFlash(SETUP_SECTOR, {0x11, 0x22});
@@ -561,6 +655,68 @@ TEST_F(CliRun, UpdateWithoutAnImageFailsAsImageFileBeforeConnecting) {
   EXPECT_TRUE(probe.CommandLog().empty());
 }
 
+TEST_F(CliRun, InfoWithoutImageFilesSaysThatNoneWereFoundAndWhere) {
+  sim::VirtualProbe& probe = AddProbe();
+  probe.InstallFirmwareVersion(5);
+  RunOutput run = RunCliWith(
+      {"info", "--port", probe.DevicePath(), "--image-dir", ImageDir(), "--stay-in-loader"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Update:    not possible: no image files (VT7PP4FW.nnn, PP4JEDK0.nnn) "
+                         "found in " +
+                         ImageDir()),
+            std::string::npos)
+      << run.out;
+  run = RunCliWith({"info", "--port", probe.DevicePath(), "--image-dir", ImageDir(),
+                    "--stay-in-loader", "--json"});
+  const nlohmann::json info = nlohmann::json::parse(run.out);
+  EXPECT_EQ(info["updateAvailable"], false);
+  EXPECT_EQ(info["imageDirs"][0], ImageDir());
+}
+
+// Each row: a refusal before any probe is touched; under --json it prints the error object.
+TEST_F(CliRun, EveryRefusalBeforeAProbeIsTouchedPrintsTheErrorObject) {
+  sim::VirtualProbe& probe = AddProbe();
+  const std::string bad = home_.Path() + "/bad.s19";
+  WriteText(bad, "S0050000414277\nS3090100800411223344C8\nS70500000000FA\n");
+  const struct {
+    std::vector<std::string> args;
+    ExitStatus status;
+    const char* stage;
+    const char* said;  // on standard error
+  } rows[] = {
+      {{"erase"}, EXIT_DECLINED, "erase confirmation", "erase refused"},
+      {{"restore", bad}, EXIT_IMAGE, "restore file", "bad.s19 line 2: checksum mismatch"},
+      {{"info", "--speed", "1234"}, EXIT_USAGE, "options", "--speed"},
+      {{"backup", home_.Path() + "/missing/dir/x.s19"},
+       EXIT_OTHER,
+       "backup file",
+       "missing/dir/x.s19"},
+      {{"backup", "x.s19", "--range", "0x01008000:0"},
+       EXIT_USAGE,
+       "options",
+       "LEN must be at least 1 byte"},
+      {{"inof"}, EXIT_USAGE, "options", "unknown command 'inof'; the commands are: link-check, "},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.args;
+    for (const char* extra : {"--port", "", "--json"}) args.push_back(extra);
+    args[args.size() - 2] = probe.DevicePath();
+    if (row.args[0] == "erase" && isatty(STDIN_FILENO)) continue;
+    RunOutput run = RunCliWith(args);
+    SCOPED_TRACE(row.args[0]);
+    EXPECT_EQ(run.status, row.status) << run.err;
+    EXPECT_NE(run.err.find(row.said), std::string::npos) << run.err;
+    const nlohmann::json j = nlohmann::json::parse(run.out);
+    EXPECT_EQ(j["result"], "failed");
+    EXPECT_EQ(j["exitStatus"], row.status);
+    ASSERT_TRUE(j["error"].is_object()) << run.out;
+    EXPECT_EQ(j["error"]["stage"], row.stage) << run.out;
+    EXPECT_TRUE(j["error"]["message"].is_string()) << run.out;
+    EXPECT_TRUE(j["error"].contains("code") && j["error"].contains("name")) << run.out;
+  }
+  EXPECT_TRUE(probe.CommandLog().empty()) << "a refusal must not reach the probe";
+}
+
 TEST_F(CliRun, EraseWithoutYesRefusesWhenStdinIsNoTerminal) {
   if (isatty(STDIN_FILENO)) GTEST_SKIP() << "standard input is a terminal here";
   sim::VirtualProbe& probe = AddProbe();
@@ -584,9 +740,13 @@ TEST_F(CliRun, BackupEraseRestoreGivesTheSameFlashByteForByte) {
   const std::vector<uint8_t> before = probe.ReadFlash(0x01000000, 0x100000);
   const std::string file = home_.Path() + "/probe.s19";
 
+  const mode_t umaskBefore = umask(022);
   RunOutput run = RunCliWith(
       {"backup", file, "--port", probe.DevicePath(), "--speed", "115200", "--stay-in-loader"});
+  umask(umaskBefore);
   ASSERT_EQ(run.status, 0) << run.err;
+  // A new file as any other the user makes: its mode from the umask.
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0644));
   std::ifstream in(file);
   std::string first, line, last;
   std::getline(in, first);
@@ -693,7 +853,10 @@ TEST_F(CliRun, SetupShowReadsBackWhatTransmitWroteStandAloneConfigurationInclude
 
   const std::string out = home_.Path() + "/out/";
   fs::create_directories(out);
+  const mode_t umaskBefore = umask(027);
   const nlohmann::json shown = show({"--extract", out});
+  umask(umaskBefore);
+  EXPECT_EQ(fs::status(out + "probe.cfg").permissions(), fs::perms(0640));
   const nlohmann::json& block = shown["setupBlock"];
   EXPECT_EQ(block["state"], "valid");
   EXPECT_EQ(block["mac"], "0A4F19123456");

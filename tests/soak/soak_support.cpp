@@ -8,11 +8,11 @@
 namespace vanta::soak {
 
 FaultyPort::FaultyPort(std::unique_ptr<SerialPort> inner, uint32_t seed)
-    : inner_(std::move(inner)), rng_(seed) {}
+    : ForwardingPort(std::move(inner)), rng_(seed) {}
 
 PortStatus FaultyPort::WriteBlock(const uint8_t* data, size_t count) {
   const double rate = corruptRate_;
-  if (rate <= 0) return inner_->WriteBlock(data, count);
+  if (rate <= 0) return Inner().WriteBlock(data, count);
   std::vector<uint8_t> bytes(data, data + count);
   std::uniform_real_distribution<double> chance(0.0, 1.0);
   for (uint8_t& b : bytes) {
@@ -21,11 +21,11 @@ PortStatus FaultyPort::WriteBlock(const uint8_t* data, size_t count) {
       ++corrupted_;
     }
   }
-  return inner_->WriteBlock(bytes.data(), bytes.size());
+  return Inner().WriteBlock(bytes.data(), bytes.size());
 }
 
 PortStatus FaultyPort::ReadByte(uint8_t& byte, uint32_t timeoutMs) {
-  const PortStatus result = inner_->ReadByte(byte, timeoutMs);
+  const PortStatus result = Inner().ReadByte(byte, timeoutMs);
   const uint32_t overrun = readOverrunMs_;
   if (result == PortStatus::TimedOut && overrun > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(uint64_t{timeoutMs} + overrun));

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/link_session.h"
-#include "platform/serial_port.h"
+#include "platform/forwarding_port.h"
 #include "setup/setup_block.h"
 
 namespace vanta::soak {
@@ -18,7 +18,7 @@ namespace vanta::soak {
 // A serial port that changes bytes the tool writes at a rate (the line's other direction; the
 // virtual probe garbles its own replies), and for the soak's self-check one whose time-outs come
 // late.
-class FaultyPort : public SerialPort {
+class FaultyPort : public ForwardingPort {
  public:
   FaultyPort(std::unique_ptr<SerialPort> inner, uint32_t seed);
   void SetCorruptRate(double rate) { corruptRate_ = rate; }
@@ -29,20 +29,10 @@ class FaultyPort : public SerialPort {
   uint32_t ReadOverrunMs() const { return readOverrunMs_; }
   uint64_t CorruptedBytes() const { return corrupted_; }
 
-  PortStatus OpenPort(const std::string& device) override { return inner_->OpenPort(device); }
-  const OpenFailure& LastOpenFailure() const override { return inner_->LastOpenFailure(); }
-  PortStatus SetPortSpeed(uint32_t bitsPerSecond) override {
-    return inner_->SetPortSpeed(bitsPerSecond);
-  }
-  PortStatus DrainOutput(uint32_t timeoutMs) override { return inner_->DrainOutput(timeoutMs); }
-  uint32_t Speed() const override { return inner_->Speed(); }
-  void PurgeInput() override { inner_->PurgeInput(); }
   PortStatus ReadByte(uint8_t& byte, uint32_t timeoutMs) override;
   PortStatus WriteBlock(const uint8_t* data, size_t count) override;
-  void ClosePort() override { inner_->ClosePort(); }
 
  private:
-  std::unique_ptr<SerialPort> inner_;
   std::mt19937 rng_;
   std::atomic<double> corruptRate_{0};
   std::atomic<uint64_t> corrupted_{0};
