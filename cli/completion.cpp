@@ -3,6 +3,8 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/commands/command.h"
+
 namespace vanta::cli {
 namespace {
 
@@ -27,8 +29,22 @@ std::string KindOf(const std::string& metavar, const std::string& typeName) {
   return "any";
 }
 
-void AddOptions(const CLI::App* app, const std::string& scope, std::string& out) {
+// The global options that only a watch takes: offered with the commands --watch serves.
+bool WatchOnly(const CLI::Option* option) {
+  const std::string name = option->get_name();
+  return name == "--watch" || name == "--watch-dir" || name == "--log";
+}
+
+// which: every option, only the watch's, or all but the watch's.
+enum class Which { All, WatchOnly, NotWatch };
+
+void AddOptions(const CLI::App* app, const std::string& scope, std::string& out,
+                Which which = Which::All) {
   for (const CLI::Option* option : app->get_options()) {
+    if ((which == Which::WatchOnly && !WatchOnly(option)) ||
+        (which == Which::NotWatch && WatchOnly(option))) {
+      continue;
+    }
     const bool positional = option->get_lnames().empty() && option->get_snames().empty();
     if (positional) {
       const std::string name = option->get_name(true);
@@ -57,8 +73,14 @@ std::string CompletionTable(const CLI::App& app) {
   std::string out;
   std::vector<const CLI::App*> commands = app.get_subcommands({});
   for (const CLI::App* command : commands) out += "command " + command->get_name() + "\n";
-  AddOptions(&app, "-", out);
-  for (const CLI::App* command : commands) AddOptions(command, command->get_name(), out);
+  AddOptions(&app, "-", out, Which::NotWatch);
+  for (const CLI::App* command : commands) {
+    AddOptions(command, command->get_name(), out);
+    const CommandRow* row = FindCommand(command->get_name());
+    if (row != nullptr && row->traits.watchable) {
+      AddOptions(&app, command->get_name(), out, Which::WatchOnly);
+    }
+  }
   return out;
 }
 

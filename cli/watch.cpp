@@ -253,6 +253,7 @@ class Watch {
                         "\": its run did not finish and what it was writing may be left half "
                         "done; plug it in again to serve it again",
                     true);
+      console_.Retire(job->slot);  // its progress line is not drawn again below the summary
       ++failed_;
       ++abandoned_;
       worst_ = WorseStatus(worst_, EXIT_OTHER);

@@ -71,8 +71,10 @@ expect 0 scan --json --stay-in-loader
 [ "$(json "[h['pid'] for r in $ours for h in r.get('reason', {}).get('holders', []) if h['command'] == 'sleep']")" = \
   "[$holder]" ] || fail "scan names the holder: $out"
 # Without --port and with several probes a command stops with the list.
-expect 2 info --stay-in-loader
+expect 2 info --stay-in-loader --json
 contains "$err" "the scan found 3 probes; name one with --port" "several probes"
+[ "$(json 'j["exitStatus"], j["error"]["stage"], len([r for r in j["scan"] if r["probe"]])')" = \
+  "2 probe search 3" ] || fail "several probes as JSON: $out"
 grep -qE "^$probe4 +COM4 +- +busy: open in .*sleep \(pid $holder\)" <<<"$err" || fail "busy row: $err"
 kill "$locker"
 wait "$locker" 2>/dev/null || true

@@ -76,6 +76,9 @@ offered=$(complete_word update --f)
 [ "$(complete_word info --port CO)" = COM7 ] || fail "completing --port CO: $(complete_word info --port CO)"
 [ "$(complete_word info --speed 11)" = 115200 ] || fail "completing --speed 11"
 [ "$(complete_word setup "")" = show ] || fail "completing setup's action"
+# --watch and its options only with the commands a watch serves.
+[ -z "$(complete_word restore --w)" ] || fail "restore offers $(complete_word restore --w)"
+[ "$(complete_word update --watch-)" = --watch-dir ] || fail "completing update --watch-"
 
 # The .deb.
 if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null; then
