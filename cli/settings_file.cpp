@@ -104,7 +104,9 @@ std::optional<int> ParseInt(const std::string& text) {
   if (text.empty()) return std::nullopt;
   char* end = nullptr;
   long value = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+  // The whole text must be the number: a 0x00 inside it ends what strtol sees, not the text.
+  if (end != text.c_str() + text.size() || value < INT32_MIN || value > INT32_MAX)
+    return std::nullopt;
   return static_cast<int>(value);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the fuzz targets: a scratch directory per process, a byte-serving port and a
 // clock that only moves when the port says time has passed.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -32,13 +33,18 @@ inline const std::string& ScratchDirectory() {
   return dir;
 }
 
-// Writes bytes to name in the scratch directory and returns its path.
+// Writes bytes to name in the scratch directory and returns its path. Plain descriptor calls:
+// a stdio stream would allocate a buffer for every input.
 inline std::string WriteScratchFile(const std::string& name, const uint8_t* data, size_t size) {
   const std::string path = ScratchDirectory() + "/" + name;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) std::abort();
-  if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
-  std::fclose(file);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) std::abort();
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n <= 0) std::abort();
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
   return path;
 }
 

@@ -169,7 +169,11 @@ ResultCode BackupFlash(ProbeLink& link, const FlashRange& range, const std::stri
 }
 
 bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem) {
-  contents = FlashContents{};
+  // Reset in place: a caller's image (made with the struct, or kept from an earlier file) is
+  // reused rather than a second megabyte allocated and filled beside it.
+  contents.bytes.assign(kFlashSize, 0xFF);
+  contents.present.assign(kFlashSize, false);
+  contents.header.clear();
   TextFile file;
   if (!file.Open(path)) {
     problem = {0, "cannot open " + path};

@@ -233,6 +233,12 @@ TEST(CliSettings, StoredValuesComeFromTheSectionAndBadNumbersAreIgnored) {
     EXPECT_EQ(stored.setup.subnetMaskText, "255.255.255.0");
     EXPECT_EQ(stored.setup.configFileText, "");
   }
+  // A number followed by a 0x00 and more is no number, nor is a 0x00 alone.
+  const char nul[] = "[Vanta7%20PPC4xx]\nBaudrate=3\0x\nComPort=\0\n";
+  WriteText(SettingsFilePath(), std::string(nul, sizeof nul - 1));
+  StoredSettings stored = ReadStoredSettings();
+  EXPECT_FALSE(stored.speedIndex.has_value());
+  EXPECT_FALSE(stored.portIndex.has_value());
 }
 
 // ---- --trace ----

@@ -9,5 +9,6 @@ if ! command -v clang++ >/dev/null; then
   echo "clang++ is not installed: fuzz smoke skipped"
   exit 0
 fi
-# Five seconds a target keeps the fuzzing under a minute; the build is kept between runs.
+# Every target under fuzz/ (backup_file, stored_setup and settings_file among them) for five
+# seconds keeps the fuzzing about a minute; the build is kept between runs.
 "$source/scripts/fuzz" --seconds 5 --build-dir "$build/fuzz-smoke"
