@@ -6,55 +6,14 @@
 
 #include "cli/exit_status.h"
 #include "cli/help_text.h"
+#include "packaging/roff.h"
 
 namespace vanta::cli {
 namespace {
 
-// Text as roff reads it literally: a backslash is the escape character and '-' a hyphen that
-// may be typeset as a dash, so options would not survive a copy and paste; a line starting with
-// '.' or '\'' would be taken for a request.
-std::string Escape(const std::string& text) {
-  std::string out;
-  bool lineStart = true;
-  for (char c : text) {
-    if (lineStart && (c == '.' || c == '\'')) out += "\\&";
-    if (c == '\\') {
-      out += "\\e";
-    } else if (c == '-') {
-      out += "\\-";
-    } else {
-      out += c;
-    }
-    lineStart = c == '\n';
-  }
-  return out;
-}
-
-// A macro argument: quoted, with its own quotes as the dq character.
-std::string Argument(const std::string& text) {
-  std::string out = "\"";
-  for (char c : Escape(text)) {
-    if (c == '"') {
-      out += "\\(dq";
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-std::string Paragraphs(const std::string& text) {
-  std::string out;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find("\n\n", start);
-    out +=
-        ".PP\n" + Escape(text.substr(start, end == std::string::npos ? end : end - start)) + "\n";
-    if (end == std::string::npos) break;
-    start = end + 2;
-  }
-  return out;
-}
+using roff::Argument;
+using roff::Escape;
+using roff::Paragraphs;
 
 // "vantalink-cli update [--fast] ...": the program and command in bold, the rest as given.
 std::string Synopsis(const std::string& synopsis, const std::string& command) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <tuple>
 
+#include "packaging/roff.h"
 #include "platform/ports.h"
 #include "sim/virtual_probe.h"
 
@@ -73,13 +74,16 @@ bool ParseCommand(const std::string& text, int32_t& code) {
   return true;
 }
 
+// What --help says above the options, and the manual page's NAME line and DESCRIPTION.
+constexpr const char* kSummary = "a virtual Vanta7 probe boot loader on a pseudo-terminal";
+constexpr const char* kDescription =
+    "Prints the device path to open, then serves until interrupted (Ctrl-C).";
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Settings s;
-  CLI::App app{
-      "vanta7-sim: a virtual Vanta7 probe boot loader on a pseudo-terminal.\n"
-      "Prints the device path to open, then serves until interrupted (Ctrl-C)."};
+  CLI::App app{std::string("vanta7-sim: ") + kSummary + ".\n" + kDescription};
   app.get_formatter()->column_width(34);
 
   app.add_option("--com", s.com, "Also name the device COMn in the Port list")
@@ -178,6 +182,13 @@ int main(int argc, char** argv) {
       ->group(faults);
   app.add_option("--logic-row-busy-ms", s.logicRowBusy, "Time one logic row takes")->group(faults);
 
+  // Hidden mode: the build writes the manual page from this very parser.
+  if (argc > 1 && std::string(argv[1]) == "--help-man") {
+    const vanta::roff::ProgramPage page{"vanta7-sim", "vantaLink " VANTA_VERSION, kSummary,
+                                        kDescription, "vantalink-cli(1), vantalink(1)"};
+    std::fputs(vanta::roff::ProgramManual(app, page).c_str(), stdout);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+  }
   CLI11_PARSE(app, argc, argv);
 
   ProbeOptions options;

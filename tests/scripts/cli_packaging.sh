@@ -36,7 +36,7 @@ expect 0 info --port "$probe" --json --stay-in-loader
 # The manual pages render without warnings; the command line's has a subsection for every
 # command its --help lists, the window's names its files.
 man1=$prefix/share/man/man1
-pages=(vantalink-cli)
+pages=(vantalink-cli vanta7-sim)
 [ "$gui" = yes ] && pages+=(vantalink)
 for page in "${pages[@]}"; do
   [ -f "$man1/$page.1.gz" ] || fail "share/man/man1/$page.1.gz not installed"
@@ -53,6 +53,12 @@ done
 for text in --firmware-only --stay-in-loader "EXIT STATUS" vantaLink.conf; do
   contains "$manual" "$text" "vantalink-cli(1)"
 done
+# The virtual probe's page lists its options and its faults, as its --help does.
+manual=$(LC_ALL=C MANWIDTH=100 man -l "$man1/vanta7-sim.1.gz")
+for option in $("$sim" --help | grep -Eo -- '--[a-z-]+' | sort -u); do
+  [ "$option" = --help ] || contains "$manual" "$option" "vanta7-sim(1)"
+done
+contains "$manual" "Faults" "vanta7-sim(1)"
 if [ "$gui" = yes ]; then
   manual=$(LC_ALL=C MANWIDTH=100 man -l "$man1/vantalink.1.gz")
   for text in COM19 Norvane/ports/COMn vantaLink.conf /usr/share/vantalink/images; do
@@ -88,9 +94,23 @@ if command -v cpack >/dev/null && command -v dpkg-deb >/dev/null; then
   contents=$(dpkg-deb -c "$deb")
   for path in ./usr/bin/vantalink-cli ./usr/bin/vanta7-sim \
     ./usr/share/applications/vantalink.desktop ./usr/share/man/man1/vantalink-cli.1.gz \
-    ./usr/share/bash-completion/completions/vantalink-cli ./usr/share/vantalink/images/; do
+    ./usr/share/bash-completion/completions/vantalink-cli ./usr/share/vantalink/images/ \
+    ./usr/share/man/man1/vanta7-sim.1.gz ./usr/share/doc/vantalink/copyright \
+    ./usr/share/doc/vantalink/changelog.gz; do
     contains "$contents" "$path" ".deb contents"
   done
+  # The changelog's newest entry is the package's version.
+  version=$(dpkg-deb -f "$deb" Version)
+  first=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/vantalink/changelog.gz | zcat |
+    head -1)
+  [ "$first" = "vantalink ($version) unstable; urgency=medium" ] ||
+    fail "changelog.gz starts with '$first', not version $version"
+  # Debian's own checks of the package: no errors and no warnings.
+  if command -v lintian >/dev/null; then
+    report=$(lintian --fail-on error,warning "$deb" 2>&1) || fail "lintian: $report"
+  else
+    echo "lintian is not installed: the package's Debian checks skipped"
+  fi
   depends=$(dpkg-deb -f "$deb" Depends)
   if [ "$gui" = yes ]; then
     contains "$contents" "./usr/bin/vantalink" ".deb contents"
