@@ -2,6 +2,24 @@
 # OUT.gz (gzip -9n, so the package is reproducible). Each "## VERSION - YYYY-MM-DD" heading
 # starts an entry; its "- " items (continued on lines indented by two blanks) become "  * "
 # items; everything else is left out. The entry's time is midnight UTC of its date.
+
+# The RFC 2822 time of midnight UTC on a civil date, as Debian's changelog trailer gives it:
+# days since 1970 by the proleptic Gregorian calendar, then the timestamp of that epoch.
+function(entry_time y m d out)
+  set(yy ${y})
+  if(m LESS_EQUAL 2)
+    math(EXPR yy "${y} - 1")
+  endif()
+  math(EXPR era "${yy} / 400")
+  math(EXPR yoe "${yy} - ${era} * 400")
+  math(EXPR doy "(153 * ((${m} + 9) % 12) + 2) / 5 + ${d} - 1")
+  math(EXPR doe "${yoe} * 365 + ${yoe} / 4 - ${yoe} / 100 + ${doy}")
+  math(EXPR epoch "(${era} * 146097 + ${doe} - 719468) * 86400")
+  set(ENV{SOURCE_DATE_EPOCH} ${epoch})
+  string(TIMESTAMP when "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  set(${out} "${when}" PARENT_SCOPE)
+endfunction()
+
 file(STRINGS ${IN} lines ENCODING UTF-8)
 set(out "")
 set(open_entry "")
@@ -9,11 +27,8 @@ foreach(line IN LISTS lines)
   if(line MATCHES "^## ([0-9][^ ]*) - ([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])$")
     string(APPEND out "${open_entry}")
     set(version ${CMAKE_MATCH_1})
-    execute_process(COMMAND date -u -R -d "${CMAKE_MATCH_2} 00:00:00" OUTPUT_VARIABLE when
-                    OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE result)
-    if(NOT result EQUAL 0)
-      message(FATAL_ERROR "CHANGELOG.md: no date in '${line}'")
-    endif()
+    string(REPLACE "-" ";" date ${CMAKE_MATCH_2})
+    entry_time(${date} when)
     string(APPEND out "${PACKAGE} (${version}) unstable; urgency=medium\n\n")
     set(open_entry "\n -- ${MAINTAINER}  ${when}\n\n")
   elseif(open_entry AND line MATCHES "^- (.*)$")
