@@ -46,37 +46,35 @@ int32_t LoadConfigFile(const std::string& path, uint8_t* buffer) {
 size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::string& line) {
   line.clear();
   while (position < size && config[position] <= 0x20) ++position;
-  while (position < size && line.size() < kMaxLine) {
-    const uint8_t byte = config[position];
-    // Bytes 0x80..0xFE (a non-ASCII name, an accent in a comment) belong to the line: ending the
-    // line there would scan the rest of a comment as a line of its own.
-    if (byte == kFill || byte == '\r' || byte == '\n') break;
-    line.push_back(byte == '\t' ? ' ' : static_cast<char>(byte));
-    ++position;
-  }
+  if (position >= size) return position;
+  // Bytes 0x80..0xFE (a non-ASCII name, an accent in a comment) belong to the line: ending the
+  // line there would scan the rest of a comment as a line of its own. The line is found first
+  // and taken whole, rather than a byte at a time.
+  const size_t limit = position + std::min(kMaxLine, size - position);
+  size_t end = position;
+  while (end < limit && config[end] != kFill && config[end] != '\r' && config[end] != '\n') ++end;
+  line.assign(reinterpret_cast<const char*>(config + position), end - position);
   // The line is a C string to the scanner: a 0x00 inside it ends its text.
   const size_t nul = line.find('\0');
   if (nul != std::string::npos) line.resize(nul);
-  return position;
+  for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', tab + 1)) {
+    line[tab] = ' ';
+  }
+  return end;
 }
 
 size_t NextToken(const std::string& line, size_t position, std::string& token) {
   token.clear();
-  while (position < line.size() && line[position] == ' ') ++position;
-  if (position < line.size() && line[position] == '"') {
-    ++position;
-    while (position < line.size() && line[position] != '"') {
-      if (token.size() < kMaxToken) token.push_back(line[position]);
-      ++position;
-    }
-    if (position < line.size()) ++position;  // the closing quote
-    return position;
-  }
-  while (position < line.size() && line[position] != ' ' && line[position] != ';') {
-    if (token.size() < kMaxToken) token.push_back(line[position]);
-    ++position;
-  }
-  return position;
+  if (position >= line.size()) return position;
+  position = std::min(line.find_first_not_of(' ', position), line.size());
+  const bool quoted = position < line.size() && line[position] == '"';
+  if (quoted) ++position;
+  // A quoted token runs to the closing quote (blanks and ';' included), any other to a blank or
+  // a ';'; of a longer one the first kMaxToken characters are kept.
+  const size_t end =
+      std::min(quoted ? line.find('"', position) : line.find_first_of(" ;", position), line.size());
+  token.assign(line, position, std::min(end - position, kMaxToken));
+  return quoted && end < line.size() ? end + 1 : end;  // past the closing quote
 }
 
 std::string ConfigRelativePath(const std::string& configPath, const std::string& name) {
