@@ -1,5 +1,6 @@
 #include "link/link_session.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "link/packing.h"
@@ -59,6 +60,9 @@ ResultCode ProbeLink::OpenLink(const std::string& device, uint32_t requestedSpee
   open_ = true;
   counter_ = 0;
   channel_ = 0x10;
+  cleanInARow_ = kCleanToTrust;
+  faultsLately_ = 0;
+  owedReplies_ = 0;
   return RESULT_OK;
 }
 
@@ -159,39 +163,88 @@ uint32_t ProbeLink::LineTimeMs(size_t bytes) const {
   return static_cast<uint32_t>((uint64_t{bytes} * 10000 + speed - 1) / speed);
 }
 
+void ProbeLink::DropLateReplies() {
+  // A probe slower than the reply wait answers the first attempt after the second went out: that
+  // late reply is taken for the second attempt's, and the second attempt's own reply would be
+  // taken for the next request's, a sector erase reported done that has not begun. The sequence
+  // number cannot tell them apart (not every probe echoes it), so the replies still owed are
+  // waited for here and dropped. Each may follow the one before it by the probe's whole working
+  // time, so the window starts afresh after each.
+  while (owedReplies_ > 0 && !deviceGone_) {
+    const uint32_t elapsed = clock_.TickMs() - owedSinceMs_;
+    if (elapsed >= owedWindowMs_) break;
+    const int32_t received =
+        Noted(ReceiveFrame(*port_, reply_, kMaxPayload, owedWindowMs_ - elapsed, clock_));
+    if (received == LINK_E_TIMEOUT || received == LINK_E_COMM) break;
+    if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
+    --owedReplies_;
+    owedSinceMs_ = clock_.TickMs();
+  }
+  owedReplies_ = 0;
+}
+
 template <typename Timeout>
 int32_t ProbeLink::Exchange(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
                             int attempts, Timeout timeoutMs) {
   if (!open_) return SESSION_E_CLOSED;
   if (count > kMaxRequest) return SESSION_E_TOO_LONG;
+  DropLateReplies();
 
   request_[0] = static_cast<uint8_t>((count >> 8) | ((counter_ & 0x03u) << 6) | channel_);
   request_[1] = static_cast<uint8_t>(count);
   ++counter_;  // once per transaction: every attempt sends the same header
   if (count > 0) std::memcpy(request_ + 2, request, count);
 
+  int timedOut = 0;          // attempts whose request went out and whose reply never came
+  uint32_t firstLostAt = 0;  // when the first of them was sent
+  uint32_t waitMs = 0;
+  // Replies owed by attempts that timed out: on success each may still come, up to as long after
+  // this reply as this one took from the first lost request; after failure, up to one reply wait.
+  // The window has an eighth and the line margin on top for the host's and the probe's latency.
+  const auto owe = [&](bool answered) {
+    if (timedOut == 0) return;
+    const uint32_t now = clock_.TickMs();
+    const uint32_t took = answered ? now - firstLostAt : 0;
+    const uint32_t window = std::max(waitMs, took);
+    owedReplies_ = timedOut;
+    owedSinceMs_ = now;
+    owedWindowMs_ = window + window / 8 + kLineMarginMs;
+  };
   // A device that went away answers no attempt.
   for (int attempt = 0; attempt < attempts && !deviceGone_; ++attempt) {
+    if (attempt > 0) Fault();  // the attempt before it failed
     port_->PurgeInput();
     if (observer_ != nullptr) observer_->InputPurged();
     lastWriteBytes_ = 2 * (count + 2) + 5;
+    const uint32_t sentAt = clock_.TickMs();
     if (Noted(SendFrame(*port_, request_, count + 2)) != RESULT_OK) continue;
     if (observer_ != nullptr) observer_->FrameSent(request_, count + 2);
 
-    const int32_t received = Noted(ReceiveFrame(*port_, reply_, kMaxPayload, timeoutMs(), clock_));
+    waitMs = timeoutMs();
+    const int32_t received = Noted(ReceiveFrame(*port_, reply_, kMaxPayload, waitMs, clock_));
     if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
+    if (received == LINK_E_TIMEOUT && timedOut++ == 0) firstLostAt = sentAt;
     if (received <= 0) continue;
 
     const size_t length = (static_cast<size_t>(reply_[0] & 0x07) << 8) | reply_[1];
     if (static_cast<size_t>(received) != length + 2) continue;
+    if (attempt == 0 && cleanInARow_ < kCleanToTrust && ++cleanInARow_ == kCleanToTrust) {
+      faultsLately_ = 0;
+    }
+    owe(true);
     if (length > capacity) return SESSION_E_REPLY_TOO_LONG;
     if (length > 0) std::memcpy(dest, reply_ + 2, length);
     return static_cast<int32_t>(length);
   }
+  Fault();
+  // A bulk transfer sends a lost piece again at once, as a new transaction: its reply must not be
+  // the lost one's. A transaction of three attempts that got no reply ends its flow instead.
+  if (attempts == 1) owe(false);
   return SESSION_E_NO_REPLY;
 }
 
 void ProbeLink::CloseLink() {
+  owedReplies_ = 0;
   if (!open_) return;
   port_->ClosePort();
   open_ = false;

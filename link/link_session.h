@@ -91,6 +91,19 @@ class ProbeLink {
   // DTR and RTS as the port's driver reports them (known false without modem lines).
   ModemLines PortModemLines() { return port_->GetModemLines(); }
 
+  // True while the line has shown a fault lately (a reply lost, late, cut short, failing its
+  // check byte or of the wrong length; or a fault a caller noted): from the fault until
+  // kCleanToTrust transactions in a row have gone through at their first attempt. Readers whose
+  // bytes end in a file confirm them meanwhile, since the frame's XOR byte passes two flips of one
+  // bit position, and such pairs come only where single faults are seen too.
+  bool LineRecentlyFaulty() const { return cleanInARow_ < kCleanToTrust; }
+  // True while the line has shown more than one fault lately: a noisy line rather than one reply
+  // that came late.
+  bool LineNoisy() const { return LineRecentlyFaulty() && faultsLately_ >= 2; }
+  // A fault the link cannot see: a reply of the wrong echo, two reads of one piece that differ.
+  void NoteLineFault() { Fault(); }
+  static constexpr uint32_t kCleanToTrust = 64;
+
   // Sees every frame, speed change and purge; nullptr to stop. Not owned.
   void SetObserver(LinkObserver* observer) { observer_ = observer; }
 
@@ -103,6 +116,13 @@ class ProbeLink {
   // Notes a lost device from a result of the codec or the port.
   int32_t Noted(int32_t result);
   // Builds the header and sends up to attempts times; timeoutMs gives each attempt's reply wait.
+  // Waits for the replies that attempts which timed out may still bring, within their window, and
+  // drops them, so none is taken for the next request's.
+  void DropLateReplies();
+  void Fault() {
+    cleanInARow_ = 0;
+    if (faultsLately_ < UINT32_MAX) ++faultsLately_;
+  }
   template <typename Timeout>
   int32_t Exchange(const uint8_t* request, size_t count, uint8_t* dest, size_t capacity,
                    int attempts, Timeout timeoutMs);
@@ -116,6 +136,11 @@ class ProbeLink {
   size_t lastWriteBytes_ = 0;  // bounds the wait for them to leave before a speed change
   uint8_t channel_ = 0x10;
   uint8_t counter_ = 0;
+  uint32_t cleanInARow_ = kCleanToTrust;
+  uint32_t faultsLately_ = 0;  // faults since the line was last trusted
+  int owedReplies_ = 0;        // requests that went out whole and got no frame back
+  uint32_t owedSinceMs_ = 0;   // when the wait for the next of them began
+  uint32_t owedWindowMs_ = 0;  // how long each of them may take
   uint8_t request_[kMaxPayload] = {};
   uint8_t reply_[kMaxPayload] = {};
   uint8_t loaderRequest_[kMaxPayload] = {};

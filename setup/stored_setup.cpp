@@ -39,12 +39,12 @@ bool IsTag(uint8_t byte) {
 }
 
 // Bytes from address on up to the first 0xFF (the fill behind what was written), at most limit.
-ResultCode ReadUpToFill(ProbeLink& link, uint32_t address, size_t limit,
+ResultCode ReadUpToFill(const MemoryReader& read, uint32_t address, size_t limit,
                         std::vector<uint8_t>& out) {
   out.clear();
   uint8_t chunk[kChunk];
   for (size_t offset = 0; offset < limit; offset += kChunk) {
-    const ResultCode rc = ReadMemory(link, static_cast<uint32_t>(address + offset), kChunk, chunk);
+    const ResultCode rc = read(static_cast<uint32_t>(address + offset), kChunk, chunk);
     if (rc != RESULT_OK) return rc;
     const uint8_t* end = std::find(chunk, chunk + kChunk, kFill);
     out.insert(out.end(), static_cast<const uint8_t*>(chunk), end);
@@ -125,14 +125,22 @@ std::vector<RegisterRecord> SplitRegisterImage(const std::vector<uint8_t>& confi
 }
 
 ResultCode ReadStoredSetup(ProbeLink& link, StoredSetup& setup) {
+  return ReadStoredSetup(
+      [&link](uint32_t address, uint32_t count, uint8_t* dest) {
+        return ReadMemory(link, address, static_cast<uint16_t>(count), dest);
+      },
+      setup);
+}
+
+ResultCode ReadStoredSetup(const MemoryReader& read, StoredSetup& setup) {
   SetupBlock block{};
-  ResultCode rc = ReadMemory(link, SETUP_SECTOR, kSetupBlockSize, block.data());
+  ResultCode rc = read(SETUP_SECTOR, kSetupBlockSize, block.data());
   if (rc != RESULT_OK) return rc;
   setup = DecodeSetupBlock(block);
   if (!setup.standAlone) return RESULT_OK;
-  rc = ReadUpToFill(link, CONFIG_SECTOR, kConfigLimit, setup.configFile);
+  rc = ReadUpToFill(read, CONFIG_SECTOR, kConfigLimit, setup.configFile);
   if (rc != RESULT_OK) return rc;
-  rc = ReadUpToFill(link, REGISTER_IMAGE_AREA, kConfigLimit, setup.registerImage);
+  rc = ReadUpToFill(read, REGISTER_IMAGE_AREA, kConfigLimit, setup.registerImage);
   if (rc != RESULT_OK) return rc;
   setup.records = SplitRegisterImage(setup.configFile, setup.registerImage);
   return RESULT_OK;

@@ -2,6 +2,7 @@
 // The network setup as the probe holds it: the block at SETUP_SECTOR decoded, and with an all-ones
 // configuration host the stored configuration file and its register records.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,13 @@ std::string DottedQuadText(uint32_t address);
 std::vector<RegisterRecord> SplitRegisterImage(const std::vector<uint8_t>& config,
                                                const std::vector<uint8_t>& image);
 
+// Reads count bytes of probe memory from address into dest: RESULT_OK or the read's code.
+using MemoryReader = std::function<ResultCode(uint32_t address, uint32_t count, uint8_t* dest)>;
+
 // Reads the block and, for a stand-alone setup, the configuration file and register image from
-// the probe. The first failing ReadMemory code ends it.
+// the probe, with ReadMemory or through read (a reader that confirms what it reads on a noisy
+// line). The first failing read's code ends it.
 ResultCode ReadStoredSetup(ProbeLink& link, StoredSetup& setup);
+ResultCode ReadStoredSetup(const MemoryReader& read, StoredSetup& setup);
 
 }  // namespace vanta

@@ -8,10 +8,12 @@ namespace vanta::sim {
 struct FaultKnobs {
   // Line faults, per byte the probe sends (rates 0..1).
   std::atomic<double> dropRate{0};            // byte vanishes
-  std::atomic<double> corruptRate{0};         // byte changes value
+  std::atomic<double> corruptRate{0};         // byte changes value (XOR with 1..255)
+  std::atomic<double> bitFlipRate{0};         // one random bit of the byte flips
   std::atomic<double> insertRate{0};          // a random byte appears before it
   std::atomic<uint32_t> noiseBeforeFrame{0};  // random non-DLE bytes before each reply frame
   std::atomic<double> requestCorruptRate{0};  // a byte the probe receives changes value
+  std::atomic<double> requestBitFlipRate{0};  // one random bit of a byte the probe receives flips
 
   // Replies.
   std::atomic<int32_t> silentForRequests{0};   // next N request frames (link control too): no reply
@@ -38,6 +40,7 @@ struct FaultKnobs {
 
   // Busy times of the modelled operations, in milliseconds.
   std::atomic<uint32_t> eraseSectorBusyMs{0};
+  std::atomic<int64_t> eraseBusyFromSector{0};  // only erases at or above this address take it
   std::atomic<uint32_t> programBusyMs{0};
   std::atomic<uint32_t> logicEraseBusyMs{0};
   std::atomic<uint32_t> logicRowBusyMs{0};

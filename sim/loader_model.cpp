@@ -149,7 +149,9 @@ LoaderReply LoaderModel::EraseSector(const uint8_t* request, size_t count) {
       status = kStatusFailed;
     } else {
       status = flash_.EraseSector(address) ? kStatusOk : kStatusFailed;
-      if (status == kStatusOk) reply.busyMs = faults_.eraseSectorBusyMs.load();
+      if (status == kStatusOk && int64_t{sector->address} >= faults_.eraseBusyFromSector.load()) {
+        reply.busyMs = faults_.eraseSectorBusyMs.load();
+      }
     }
   }
   reply.bytes = {LDR_ERASE_SECTOR, status};

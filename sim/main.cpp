@@ -51,6 +51,7 @@ struct Settings {
   bool verbose = false;
 
   double dropRate = 0, corruptRate = 0, insertRate = 0, requestCorruptRate = 0;
+  double bitFlipRate = 0, requestBitFlipRate = 0;
   uint32_t noise = 0;
   int32_t silentFor = 0, silentFrom = -1, hangUpAfter = -1;
   bool silent = false;
@@ -59,6 +60,7 @@ struct Settings {
   std::string failErase, failProgram;
   int32_t failProgramWrite = -1, corruptProgramWrite = -1, failLogicRow = -1;
   int32_t setSpeedReplyLength = 7;
+  std::string eraseBusyFrom;
   uint32_t eraseBusy = 0, programBusy = 0, logicEraseBusy = 0, logicRowBusy = 0;
 };
 
@@ -136,6 +138,14 @@ int main(int argc, char** argv) {
                  "Change received bytes at this rate (0..1)")
       ->group(faults)
       ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--bit-flip-rate", s.bitFlipRate,
+                 "Flip one random bit of sent bytes at this rate (0..1)")
+      ->group(faults)
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--request-bit-flip-rate", s.requestBitFlipRate,
+                 "Flip one random bit of received bytes at this rate (0..1)")
+      ->group(faults)
+      ->check(CLI::Range(0.0, 1.0));
   app.add_option("--noise", s.noise, "Random bytes before each reply frame")->group(faults);
   app.add_option("--silent-for", s.silentFor, "Answer none of the next N requests")->group(faults);
   app.add_option("--silent-from", s.silentFrom,
@@ -177,6 +187,9 @@ int main(int argc, char** argv) {
       ->group(faults)
       ->capture_default_str();
   app.add_option("--erase-busy-ms", s.eraseBusy, "Time one sector erase takes")->group(faults);
+  app.add_option("--erase-busy-from", s.eraseBusyFrom,
+                 "Only sectors at or above this address take --erase-busy-ms")
+      ->group(faults);
   app.add_option("--program-busy-ms", s.programBusy, "Time one LDR_PROGRAM takes")->group(faults);
   app.add_option("--logic-erase-busy-ms", s.logicEraseBusy, "Time the logic erase takes")
       ->group(faults);
@@ -214,6 +227,8 @@ int main(int argc, char** argv) {
   k.corruptRate = s.corruptRate;
   k.insertRate = s.insertRate;
   k.requestCorruptRate = s.requestCorruptRate;
+  k.bitFlipRate = s.bitFlipRate;
+  k.requestBitFlipRate = s.requestBitFlipRate;
   k.noiseBeforeFrame = s.noise;
   k.silentForRequests = s.silentFor;
   k.silentFromCommand = s.silentFrom;
@@ -246,7 +261,8 @@ int main(int argc, char** argv) {
   }
   for (auto [text, knob, name] :
        {std::tuple{&s.failErase, &k.failEraseSector, "--fail-erase"},
-        std::tuple{&s.failProgram, &k.failProgramSector, "--fail-program"}}) {
+        std::tuple{&s.failProgram, &k.failProgramSector, "--fail-program"},
+        std::tuple{&s.eraseBusyFrom, &k.eraseBusyFromSector, "--erase-busy-from"}}) {
     if (text->empty()) continue;
     if (!ParseNumber(*text, number) || number > 0xFFFFFFFF) {
       std::cerr << "vanta7-sim: " << name << " takes a sector address (e.g. 0x01040000)\n";

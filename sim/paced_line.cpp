@@ -42,6 +42,14 @@ uint8_t VirtualProbe::Impl::Garble(uint8_t byte, bool& dropped) {
   return other;
 }
 
+uint8_t VirtualProbe::Impl::Disturb(uint8_t byte, double replaceRate, double flipRate) {
+  // Replacement models a receiver that loses the byte's value altogether; a disturbed line mostly
+  // flips a single bit, and two such flips in one bit position cancel in the frame's XOR check.
+  if (replaceRate > 0 && Chance() < replaceRate) byte ^= static_cast<uint8_t>(1 + rng() % 255);
+  if (flipRate > 0 && Chance() < flipRate) byte ^= static_cast<uint8_t>(1u << (rng() % 8));
+  return byte;
+}
+
 void VirtualProbe::Impl::ReadLine(Nanos now) {
   uint8_t buffer[4096];
   const ssize_t n = read(pty.master, buffer, sizeof buffer);
@@ -70,8 +78,7 @@ void VirtualProbe::Impl::ReadLine(Nanos now) {
       }
       if (dropped) continue;
     }
-    const double corrupt = faults.requestCorruptRate.load();
-    if (corrupt > 0 && Chance() < corrupt) value ^= static_cast<uint8_t>(1 + rng() % 255);
+    value = Disturb(value, faults.requestCorruptRate.load(), faults.requestBitFlipRate.load());
     const Nanos readyAt = std::max(now, inLineFreeAt) + byteTime;
     inLineFreeAt = readyAt;
     inQueue.push_back({value, readyAt});
@@ -83,12 +90,12 @@ void VirtualProbe::Impl::SendFrame(const std::vector<uint8_t>& payload, Nanos no
   for (uint32_t i = faults.noiseBeforeFrame.load(); i > 0; --i) wire.push_back(RandomNoiseByte());
   const double drop = faults.dropRate.load();
   const double corrupt = faults.corruptRate.load();
+  const double flip = faults.bitFlipRate.load();
   const double insert = faults.insertRate.load();
   for (uint8_t b : EncodeFrame(payload)) {
     if (insert > 0 && Chance() < insert) wire.push_back(RandomByte());
     if (drop > 0 && Chance() < drop) continue;
-    if (corrupt > 0 && Chance() < corrupt) b ^= static_cast<uint8_t>(1 + rng() % 255);
-    wire.push_back(b);
+    wire.push_back(Disturb(b, corrupt, flip));
   }
   for (uint8_t b : wire) outQueue.push_back({b, OutAction::kNone, 0, notBefore});
   std::lock_guard lock(mutex);

@@ -126,6 +126,8 @@ struct VirtualProbe::Impl {
     traceSink(line);
   }
   uint8_t Garble(uint8_t byte, bool& dropped);
+  // A byte after the line's value faults: replaced at one rate, one bit flipped at the other.
+  uint8_t Disturb(uint8_t byte, double replaceRate, double flipRate);
   double Chance() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); }
   uint8_t RandomByte() { return static_cast<uint8_t>(rng() & 0xFF); }
   uint8_t RandomNoiseByte() {

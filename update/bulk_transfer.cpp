@@ -13,11 +13,15 @@ namespace {
 // is in whole milliseconds.
 constexpr uint32_t kLeastBusyMs = 5;
 
+// What a read of a piece can be besides counted or failed (the codes are negative).
+constexpr ResultCode kUnconfirmed = 1;  // a first read: another must agree with it
+constexpr ResultCode kDisagrees = 2;    // agrees with no read of the piece before it
+
 // Line faults and lost replies are worth another try, and so is a write the probe refused: a
 // request changed on the line can pass the frame's XOR check and be refused as malformed, and the
 // same bytes again are safe. A closed link or a request the link refuses are not.
 bool WorthAnotherTry(ResultCode code, bool writing) {
-  return code == SESSION_E_NO_REPLY || code == LDR_E_BAD_REPLY ||
+  return code == SESSION_E_NO_REPLY || code == LDR_E_BAD_REPLY || code == kDisagrees ||
          (writing && code == LDR_E_PROGRAM);
 }
 
@@ -35,18 +39,24 @@ ResultCode BulkTransfer::Move(Pacing& pacing, uint32_t address, uint32_t count, 
   uint32_t done = 0;
   int tries = 0;  // failed transactions at the current address
   while (done < count) {
-    const uint32_t piece = std::min(pacing.piece, count - done);
+    const bool writing = &pacing == &write_;
+    const uint32_t cap = writing && link_.LineNoisy() ? kFaultyLineWritePiece : kLargestPiece;
+    const uint32_t piece = std::min({pacing.piece, cap, count - done});
     const uint32_t at = address + done;
     const uint32_t started = clock.TickMs();
     const ResultCode rc = send(at, done, piece, pacing.busyMs);
     const uint32_t elapsed = clock.TickMs() - started;
     ++stats_.pieces;
-    if (rc == RESULT_OK) {
+    if (rc == RESULT_OK || rc == kUnconfirmed) {
       // The time beyond the bytes' own line time is the probe's work (and the host's latency);
       // twice that, and a little, is what the next piece may take.
       const uint32_t line = link_.LineTimeMs(piece + overhead);
       const uint32_t work = elapsed > line ? elapsed - line : 0;
       pacing.busyMs = std::clamp(2 * work + kLeastBusyMs, kLeastBusyMs, pacing.extraMs);
+      if (rc == kUnconfirmed) {
+        ++stats_.confirmReads;
+        continue;
+      }
       done += piece;
       tries = 0;
       if (pacing.proven < kProvenToKeep) ++pacing.proven;
@@ -60,9 +70,15 @@ ResultCode BulkTransfer::Move(Pacing& pacing, uint32_t address, uint32_t count, 
     }
     ++stats_.failedPieces;
     stats_.failedMs += elapsed;
-    if (!WorthAnotherTry(rc, &pacing == &write_) || ++tries >= kTriesPerPiece) {
-      failure_ = {at, rc, &pacing == &write_};
-      return rc;
+    if (rc == kDisagrees) ++stats_.disagreements;
+    const bool again = WorthAnotherTry(rc, writing);
+    if (again && rc != SESSION_E_NO_REPLY) link_.NoteLineFault();  // the link saw the others
+    if (!again || ++tries >= kTriesPerPiece) {
+      // Reads that never agreed are replies that cannot be trusted.
+      const ResultCode code = rc == kDisagrees ? LDR_E_BAD_REPLY : rc;
+      candidates_.clear();
+      failure_ = {at, code, writing};
+      return code;
     }
     // On a noisy line a lone lost piece is mostly a request the probe dropped as corrupt, and a
     // longer wait would only add to its cost. Lost again at the same address, the probe may have
@@ -84,13 +100,40 @@ ResultCode BulkTransfer::Move(Pacing& pacing, uint32_t address, uint32_t count, 
   return RESULT_OK;
 }
 
+ResultCode BulkTransfer::Confirm(uint32_t at, const uint8_t* bytes, uint32_t piece,
+                                 const uint8_t* expected, uint8_t* out) {
+  const auto take = [&] {
+    std::memcpy(out, bytes, piece);
+    candidates_.clear();
+    return RESULT_OK;
+  };
+  if (expected != nullptr && std::memcmp(bytes, expected, piece) == 0) return take();
+  if (expected == nullptr && !link_.LineRecentlyFaulty() && candidates_.empty()) return take();
+  // Another read of the same address (the piece may have shrunk since) that agrees confirms it.
+  for (const Candidate& c : candidates_) {
+    if (c.address == at && c.bytes.size() >= piece &&
+        std::memcmp(c.bytes.data(), bytes, piece) == 0) {
+      return take();
+    }
+  }
+  std::erase_if(candidates_, [at](const Candidate& c) { return c.address != at; });
+  const bool first = candidates_.empty();
+  candidates_.push_back({at, std::vector<uint8_t>(bytes, bytes + piece)});
+  return first ? kUnconfirmed : kDisagrees;
+}
+
 ResultCode BulkTransfer::Read(uint32_t address, uint32_t count, uint8_t* out,
-                              const TransferProgress& progress) {
+                              const TransferProgress& progress, const uint8_t* expected) {
+  uint8_t bytes[kLargestPiece];
+  candidates_.clear();
   // A request of 9 framed bytes, a reply with 7 bytes before the data and its framing.
   return Move(read_, address, count, 9 + 7 + 7, progress,
-              [this, out](uint32_t at, uint32_t offset, uint32_t piece, uint32_t busyMs) {
-                return ReadMemoryPiece(link_, at, static_cast<uint16_t>(piece), out + offset,
-                                       busyMs);
+              [&](uint32_t at, uint32_t offset, uint32_t piece, uint32_t busyMs) {
+                const ResultCode rc =
+                    ReadMemoryPiece(link_, at, static_cast<uint16_t>(piece), bytes, busyMs);
+                if (rc != RESULT_OK) return rc;
+                return Confirm(at, bytes, piece, expected != nullptr ? expected + offset : nullptr,
+                               out + offset);
               });
 }
 
@@ -108,9 +151,10 @@ ResultCode BulkTransfer::Write(uint32_t address, const uint8_t* data, uint32_t c
 }
 
 ResultCode ReadFlashAdaptive(ProbeLink& link, uint32_t address, uint32_t count, uint8_t* out,
-                             const TransferProgress& progress, TransferFailure* failure) {
+                             const TransferProgress& progress, TransferFailure* failure,
+                             const uint8_t* expected) {
   BulkTransfer transfer(link);
-  const ResultCode rc = transfer.Read(address, count, out, progress);
+  const ResultCode rc = transfer.Read(address, count, out, progress, expected);
   if (failure != nullptr) *failure = transfer.Failure();
   return rc;
 }

@@ -7,6 +7,7 @@
 // on this flash (programming only clears bits), so a write whose reply was lost may be repeated.
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "link/link_session.h"
 #include "link/result_codes.h"
@@ -33,11 +34,18 @@ struct TransferFailure {
 
 // What a transfer did, for benchmarks and tests.
 struct TransferStats {
-  uint64_t pieces = 0;        // transactions sent
-  uint64_t failedPieces = 0;  // of these, the ones that failed
-  uint64_t failedMs = 0;      // time spent on the ones that failed
+  uint64_t pieces = 0;         // transactions sent
+  uint64_t failedPieces = 0;   // of these, the ones that failed
+  uint64_t failedMs = 0;       // time spent on the ones that failed
+  uint64_t confirmReads = 0;   // reads made to confirm a piece read before
+  uint64_t disagreements = 0;  // reads of a piece that matched none before it
   uint32_t smallestPiece = kLargestPiece;
 };
+
+// Write pieces while the line has shown more than one fault lately (ProbeLink::LineNoisy): a fault
+// the frame's XOR byte cannot see (two flips of one bit position) grows with the square of the
+// frame's length, so smaller frames put fewer wrong bytes into the flash for the read-back to find.
+inline constexpr uint32_t kFaultyLineWritePiece = 64;
 
 // Keeps the piece sizes and the probe's observed working time between calls, so that the runs of
 // one image go on at the size the line allows.
@@ -47,8 +55,18 @@ class BulkTransfer {
 
   // count bytes from address into out. RESULT_OK, or the code of the piece that failed with
   // Failure() naming its address.
+  //
+  // Confirmed reads: the frame's one XOR byte lets two flips of one bit position pass, so while
+  // the line has shown faults lately (ProbeLink::LineRecentlyFaulty) a piece counts only once two
+  // reads of it agree; on a line that has been clean for a while such pairs do not come alone,
+  // and every piece is read once. With expected (the bytes the caller will compare against, at
+  // least count of them) a piece that equals them counts at once: the line would have had to
+  // change wrong flash into exactly the right bytes. A piece that differs from them counts only
+  // once two reads agree, on a clean line too. Reads of one piece that keep disagreeing count
+  // against its tries and end in LDR_E_BAD_REPLY naming the address; no unconfirmed byte is
+  // delivered.
   ResultCode Read(uint32_t address, uint32_t count, uint8_t* out,
-                  const TransferProgress& progress = {});
+                  const TransferProgress& progress = {}, const uint8_t* expected = nullptr);
   // count bytes of data to address; a piece whose length is no multiple of 4 is padded with 0xFF,
   // which leaves the flash as it is. Results as Read.
   ResultCode Write(uint32_t address, const uint8_t* data, uint32_t count,
@@ -71,18 +89,29 @@ class BulkTransfer {
   ResultCode Move(Pacing& pacing, uint32_t address, uint32_t count, size_t overhead,
                   const TransferProgress& progress, Send send);
 
+  // Reads of the piece under way that no other read has matched yet.
+  struct Candidate {
+    uint32_t address;
+    std::vector<uint8_t> bytes;
+  };
+  // The outcome of one read of a piece: RESULT_OK when it counts, kUnconfirmed when it is the
+  // first read of it, kDisagrees when it matches no read before it, else the read's code.
+  ResultCode Confirm(uint32_t at, const uint8_t* bytes, uint32_t piece, const uint8_t* expected,
+                     uint8_t* out);
+
   ProbeLink& link_;
+  std::vector<Candidate> candidates_;
   Pacing read_;
   Pacing write_;
   TransferFailure failure_;
   TransferStats stats_;
 };
 
-// Reads count bytes of probe memory from address into out with adaptive pieces (a fresh
-// BulkTransfer). RESULT_OK, or the failing piece's code with failure (when given) naming the
-// address that could not be read.
+// Reads count bytes of probe memory from address into out with adaptive, confirmed pieces (a fresh
+// BulkTransfer; expected as for BulkTransfer::Read). RESULT_OK, or the failing piece's code with
+// failure (when given) naming the address that could not be read.
 ResultCode ReadFlashAdaptive(ProbeLink& link, uint32_t address, uint32_t count, uint8_t* out,
                              const TransferProgress& progress = {},
-                             TransferFailure* failure = nullptr);
+                             TransferFailure* failure = nullptr, const uint8_t* expected = nullptr);
 
 }  // namespace vanta

@@ -30,6 +30,11 @@ constexpr const char* kVerifying = "Firmware: Verifying Flash ...";
 constexpr const char* kVerifyFormat = "Firmware: Verifying Flash ... ( %u%% )";
 constexpr const char* kVerifyFailed = "Firmware: Verifying Flash ... failed!";
 constexpr const char* kVerifyPassed = "Firmware: Verifying Flash ... passed!";
+// How often a firmware sector whose read-back differs is mended, and for how long mends begin.
+constexpr int kRepairsPerSector = 8;
+constexpr int kRewritesPerSector = 3;
+constexpr uint32_t kMendWindowMs = 5 * 60 * 1000;
+constexpr uint32_t kRepairBytes = 64;  // programmed again around a difference of extra one bits
 constexpr const char* kRewriteFormat =
     "Firmware: read back differs at 0x%08X; rewriting sector 0x%08X ...";
 
@@ -167,31 +172,35 @@ std::vector<ExpectedRange> ExpectedImage(const std::vector<ImageLine>& lines) {
   return ranges;
 }
 
-// Reads every expected range back in adaptive pieces and compares it. A difference is read once
-// more before it counts: the frame check is one XOR byte, and two bytes changed on the line by
-// the same value pass it. LDR_E_VERIFY with difference set at the first confirmed difference.
+// Reads every expected range back in adaptive pieces and compares it, from resumeFrom on (what
+// lies before it has been found right). The reads are confirmed against the image: a piece that
+// differs counts only once two reads of it agree, since two bytes changed on the line by the same
+// value pass the frame's XOR byte. LDR_E_VERIFY with difference set at the first difference.
 ResultCode VerifyImage(BulkTransfer& transfer, const std::vector<ExpectedRange>& ranges,
-                       const StatusSink& status, ProgressDisplay& progress, uint32_t& difference) {
+                       uint64_t resumeFrom, const StatusSink& status, ProgressDisplay& progress,
+                       uint32_t& difference, uint8_t& found) {
   uint32_t total = 0;
   for (const ExpectedRange& range : ranges) total += static_cast<uint32_t>(range.bytes.size());
   status(kVerifying);
   uint32_t before = 0;  // bytes of the ranges already compared
   std::vector<uint8_t> read;
   for (const ExpectedRange& range : ranges) {
-    const uint32_t address = static_cast<uint32_t>(range.address);
-    const uint32_t count = static_cast<uint32_t>(range.bytes.size());
+    const uint64_t end = range.address + range.bytes.size();
+    const uint32_t skip =
+        static_cast<uint32_t>(std::clamp<uint64_t>(resumeFrom, range.address, end) - range.address);
+    const uint32_t address = static_cast<uint32_t>(range.address) + skip;
+    const uint32_t count = static_cast<uint32_t>(range.bytes.size()) - skip;
+    before += skip;
     read.assign(count, 0);
-    const ResultCode rc = transfer.Read(address, count, read.data(), [&](uint32_t done) {
-      ShowPercent(kVerifyFormat, status, progress, total, before + done);
-    });
+    const ResultCode rc = transfer.Read(
+        address, count, read.data(),
+        [&](uint32_t done) { ShowPercent(kVerifyFormat, status, progress, total, before + done); },
+        range.bytes.data() + skip);
     if (rc != RESULT_OK) return rc;
-    for (uint32_t i = 0; i < count; ++i) {
-      if (read[i] == range.bytes[i]) continue;
-      const uint32_t span = std::min<uint32_t>(kSmallestReadPiece, count - i);
-      const ResultCode again = transfer.Read(address + i, span, read.data() + i);
-      if (again != RESULT_OK) return again;
-      if (read[i] == range.bytes[i]) continue;
-      difference = address + i;
+    const auto mismatch = std::mismatch(read.begin(), read.end(), range.bytes.begin() + skip);
+    if (mismatch.first != read.end()) {
+      difference = address + static_cast<uint32_t>(mismatch.first - read.begin());
+      found = *mismatch.first;
       return LDR_E_VERIFY;
     }
     before += count;
@@ -241,15 +250,25 @@ ResultCode RewriteSector(BulkTransfer& transfer, ProbeLink& link, uint32_t secto
   return transfer.Write(FIRMWARE_SECTOR, marker.data(), static_cast<uint32_t>(marker.size()));
 }
 
-// The read-back after the marker. With merged writes a confirmed difference in a firmware sector
-// costs that sector a rewrite and the image a second read-back, once a sector; a difference that
-// comes back, or one without merged writes, fails the run there.
+// The read-back after the marker. With merged writes a difference in a firmware sector is mended
+// and the image read back again from there: where the flash holds only extra one bits the piece is
+// programmed again (programming clears bits), up to kRepairsPerSector times a sector; otherwise
+// the sector is erased and its part of the image written again, up to kRewritesPerSector times,
+// and none begun once kMendWindowMs have passed since the read-back began. A difference that
+// stays, or one without merged writes, fails the run there.
 ResultCode CheckImage(ProbeLink& link, const std::vector<ImageLine>& lines,
                       const StatusSink& status, ProgressDisplay& progress,
                       const FirmwareOptions& options, TransferFailure& failure) {
   const std::vector<ExpectedRange> ranges = ExpectedImage(lines);
   BulkTransfer transfer(link);
-  std::vector<uint32_t> rewritten;
+  struct Mends {
+    uint32_t sector;
+    int rewrites = 0;
+    int repairs = 0;
+  };
+  std::vector<Mends> mends;
+  const uint32_t began = link.GetClock().TickMs();
+  uint64_t resumeFrom = 0;
   auto fail = [&](ResultCode rc, uint32_t address, bool writing) {
     if (options.readStats != nullptr) *options.readStats = transfer.Stats();
     failure = {address, rc, writing};
@@ -258,16 +277,44 @@ ResultCode CheckImage(ProbeLink& link, const std::vector<ImageLine>& lines,
   };
   for (;;) {
     uint32_t difference = 0;
-    ResultCode rc = VerifyImage(transfer, ranges, status, progress, difference);
+    uint8_t found = 0;
+    ResultCode rc = VerifyImage(transfer, ranges, resumeFrom, status, progress, difference, found);
     if (rc == RESULT_OK) break;
     if (rc != LDR_E_VERIFY) return fail(rc, transfer.Failure().address, false);
     const uint32_t sector = FirmwareSectorOf(difference);
-    const bool again = std::find(rewritten.begin(), rewritten.end(), sector) != rewritten.end();
-    if (!options.mergeRecords || sector == 0 || again) {
+    const auto differs = [&] {
       if (options.firstDifference != nullptr) *options.firstDifference = difference;
       return fail(LDR_E_VERIFY, difference, false);
+    };
+    if (!options.mergeRecords || sector == 0) return differs();
+    auto it = std::find_if(mends.begin(), mends.end(),
+                           [&](const Mends& m) { return m.sector == sector; });
+    if (it == mends.end()) it = mends.insert(mends.end(), Mends{sector});
+    const ExpectedRange& range =
+        *std::find_if(ranges.begin(), ranges.end(), [&](const ExpectedRange& r) {
+          return difference >= r.address && difference - r.address < r.bytes.size();
+        });
+    const uint8_t wanted = range.bytes[difference - range.address];
+    progress.lastShown = 0;
+    if ((found & wanted) == wanted && it->repairs < kRepairsPerSector) {
+      // Only bits to clear: the piece around the difference is programmed again in place.
+      ++it->repairs;
+      const uint32_t from =
+          std::max<uint32_t>(static_cast<uint32_t>(range.address), difference & ~3u);
+      const uint32_t to = static_cast<uint32_t>(
+          std::min<uint64_t>(range.address + range.bytes.size(), uint64_t{from} + kRepairBytes));
+      std::vector<uint8_t> bytes(range.bytes.begin() + (from - range.address),
+                                 range.bytes.begin() + (to - range.address));
+      PadToWord(bytes);
+      rc = transfer.Write(from, bytes.data(), static_cast<uint32_t>(bytes.size()));
+      if (rc != RESULT_OK) return fail(rc, transfer.Failure().address, true);
+      resumeFrom = from;
+      continue;
     }
-    rewritten.push_back(sector);
+    if (it->rewrites >= kRewritesPerSector || link.GetClock().TickMs() - began > kMendWindowMs) {
+      return differs();
+    }
+    ++it->rewrites;
     if (options.rewrittenSectors != nullptr) ++*options.rewrittenSectors;
     char text[80];
     std::snprintf(text, sizeof text, kRewriteFormat, static_cast<unsigned>(difference),
@@ -275,7 +322,7 @@ ResultCode CheckImage(ProbeLink& link, const std::vector<ImageLine>& lines,
     status(text);
     rc = RewriteSector(transfer, link, sector, ranges);
     if (rc != RESULT_OK) return fail(rc, transfer.Failure().address, true);
-    progress.lastShown = 0;
+    resumeFrom = sector;
   }
   if (options.readStats != nullptr) *options.readStats = transfer.Stats();
   status(kVerifyPassed);

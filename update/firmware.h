@@ -54,7 +54,7 @@ struct FirmwareOptions {
   TransferStats* writeStats = nullptr;  // with mergeRecords: what the adaptive writes did
   TransferStats* readStats = nullptr;   // with verifyReadBack: what the read-back did
   // with mergeRecords and verifyReadBack: firmware sectors erased and written again because their
-  // read-back differed (each at most once)
+  // read-back differed (each at most three times, none begun after five minutes of read-back)
   uint32_t* rewrittenSectors = nullptr;
 };
 

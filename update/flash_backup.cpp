@@ -119,12 +119,14 @@ bool ParseRecord(const std::string& text, char& type, uint32_t& address, std::ve
 }
 
 // Reads count bytes from address on with the adaptive pieces of the bulk reads, so a noisy line
-// shrinks the pieces instead of failing the whole read; reports the bytes done as it goes.
+// shrinks the pieces instead of failing the whole read, each piece confirmed as the bulk reads do
+// (against expected for a read-back); reports the bytes done as it goes.
 template <typename OnPiece>
 ResultCode ReadFlashPieces(ProbeLink& link, uint32_t address, uint32_t count, uint8_t* dest,
-                           OnPiece onPiece, TransferFailure* failure = nullptr) {
+                           OnPiece onPiece, TransferFailure* failure = nullptr,
+                           const uint8_t* expected = nullptr) {
   return ReadFlashAdaptive(
-      link, address, count, dest, [&](uint32_t done) { onPiece(done); }, failure);
+      link, address, count, dest, [&](uint32_t done) { onPiece(done); }, failure, expected);
 }
 
 }  // namespace
@@ -334,7 +336,7 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
         [&](uint32_t n) {
           ShowPercent("Restore: Verifying Flash ... ( %u%% )", status, progress, total, base + n);
         },
-        failure);
+        failure, at(span.address));
     if (rc != RESULT_OK) {
       status("Restore: Verifying Flash ... failed!");
       return rc;

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "setup/setup_block.h"
 #include "setup/stored_setup.h"
+#include "update/bulk_transfer.h"
 
 namespace vanta::cli {
 namespace {
@@ -37,15 +38,29 @@ class SetupShow : public CliCommand {
   void Run(ProbeSession& session) const override {
     StoredSetup setup;
     ResultCode code;
+    TransferFailure failure;
     {
       WaitCursor wait(session.View());
       session.Status("Reading setup data ...");
-      code = ReadStoredSetup(session.Link(), setup);
+      // In adaptive pieces, confirmed on a line that has shown faults: what is shown may be all
+      // the user has of the setup.
+      BulkTransfer transfer(session.Link());
+      code = ReadStoredSetup(
+          [&transfer](uint32_t address, uint32_t count, uint8_t* dest) {
+            return transfer.Read(address, count, dest);
+          },
+          setup);
+      failure = transfer.Failure();
     }
     if (code != RESULT_OK) {
       session.Status("Reading setup data failed!");
-      session.FailAndShow(FlowOutcome::Failed(FlowStage::MemoryRead, code),
-                          "reading the setup failed");
+      if (failure.code != RESULT_OK) {
+        session.FailAndShow(FlowOutcome::FailedAt(FlowStage::MemoryRead, code, failure.address),
+                            "reading the setup failed at " + Hex32(failure.address));
+      } else {
+        session.FailAndShow(FlowOutcome::Failed(FlowStage::MemoryRead, code),
+                            "reading the setup failed");
+      }
       return;
     }
     session.Status("Reading setup data passed!");

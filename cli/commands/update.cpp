@@ -160,7 +160,9 @@ const HelpPage kUpdatePage = {
     "in the image are not sent, since the erase left them; --no-skip-erased writes them as well. "
     "--verify reads the firmware back after it is written and fails, naming the first differing "
     "address, when it differs; with --fast as well, a firmware sector that reads back different "
-    "is erased and written again, once, before the update fails (rewrittenSectors in --json). "
+    "is mended before the update fails: extra one bits are programmed again, otherwise the "
+    "sector is erased and written again, up to three times and none begun after five minutes "
+    "of read-back (rewrittenSectors in --json). "
     "With --fast or --verify a logic row read that fails its three "
     "attempts is read again, up to eight times. The window and the default command line write "
     "record by record without reading back.",

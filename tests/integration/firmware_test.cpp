@@ -241,31 +241,34 @@ TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
     ASSERT_EQ(Program(target, image.text, verify), RESULT_OK);
     EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... passed!");
   }
-  // Record by record the difference ends the run; merged writes rewrite its sector once, and a
-  // difference that comes back after the rewrite ends the run too.
+  // Record by record the difference ends the run; merged writes rewrite its sector, again when a
+  // rewrite goes wrong too, and a difference that is still there after three rewrites ends the run.
   struct Case {
     bool merge;
-    int write;        // the probe clears the lowest set bit of the first non-zero byte of it
-    bool wrongAgain;  // ... and of a write of the rewrite
+    int write;          // the probe clears the lowest set bit of the first non-zero byte of it
+    int wrongRewrites;  // ... and of a write of this many rewrites
+    uint32_t rewrites;
     ResultCode expected;
   };
-  for (const Case& c : {Case{false, 100, false, LDR_E_VERIFY}, Case{true, 3, false, RESULT_OK},
-                        Case{true, 3, true, LDR_E_VERIFY}}) {
-    SCOPED_TRACE(testing::Message() << "merge " << c.merge << " wrong again " << c.wrongAgain);
+  for (const Case& c : {Case{false, 100, 0, 0, LDR_E_VERIFY}, Case{true, 3, 0, 1, RESULT_OK},
+                        Case{true, 3, 1, 2, RESULT_OK}, Case{true, 3, 99, 3, LDR_E_VERIFY}}) {
+    SCOPED_TRACE(testing::Message() << "merge " << c.merge << " wrong again " << c.wrongRewrites);
     ProbeOnPty target;
     target.probe.Faults().corruptProgramWrite = c.write;
     verify.mergeRecords = c.merge;
     difference = rewritten = 0;
     statuses.clear();
-    sink = [this, &target, &c](const std::string& text) {
+    int wrongAgain = c.wrongRewrites;
+    sink = [this, &target, &wrongAgain](const std::string& text) {
       statuses.push_back(text);
-      if (!c.wrongAgain || text.find("rewriting sector") == std::string::npos) return;
+      if (wrongAgain == 0 || text.find("rewriting sector") == std::string::npos) return;
+      --wrongAgain;
       const std::vector<uint8_t> log = target.probe.CommandLog();
       target.probe.Faults().corruptProgramWrite =
           static_cast<int32_t>(std::count(log.begin(), log.end(), LDR_PROGRAM)) + 1;
     };
     EXPECT_EQ(Program(target, image.text, verify), c.expected);
-    EXPECT_EQ(rewritten, c.merge ? 1u : 0u);
+    EXPECT_EQ(rewritten, c.rewrites);
     if (c.expected == RESULT_OK) {
       EXPECT_EQ(target.probe.ReadFlash(image.address, 16 * 1024), test::ExpectedFlash(image));
       EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1607);
@@ -275,7 +278,7 @@ TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
     const uint32_t start = image.address + static_cast<uint32_t>(c.write) * (c.merge ? 1024 : 32);
     uint32_t expected = start;
     while (image.bytes[expected - image.address] == 0) ++expected;
-    if (!c.wrongAgain) {
+    if (c.wrongRewrites == 0) {
       EXPECT_EQ(difference, expected);
     }
     EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");

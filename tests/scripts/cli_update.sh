@@ -56,7 +56,7 @@ start_sim flaky --com 2 --corrupt-program-write 5
 expect 6 update --firmware-only --verify --port COM2 --speed 115200 --image-dir "$img" \
   --stay-in-loader
 contains "$out" "Read back differs at 0x010400A" "verify failure"
-# With --fast the sector that read back wrong is erased and written again, once, and passes.
+# With --fast the sector that read back wrong is erased and written again, and passes.
 start_sim flakyfast --com 3 --corrupt-program-write 2
 expect 0 update --firmware-only --fast --verify --port COM3 --speed 115200 --image-dir "$img" \
   --stay-in-loader --json
