@@ -7,6 +7,12 @@
 #           both ways at 0, 0.05%, 0.2% and 1%; --runs updates a rate (default 10) and twice as
 #           many at 0.2% (its target counts in twenties), --jobs of them at once (default 4), each
 #           its own command line and probe, the rates interleaved
+#   kinds   update --firmware-only --fast --verify at 0.2% both ways, once with single-bit flips
+#           and once with byte replacement, of a 32 KB and a 256 KiB image; --runs updates a
+#           kind and size (default 20), --size-runs N for the 256 KiB ones (default --runs)
+#   backup  backup --range 0x010C0000:120000 on a clean line (--runs times, default 20; with
+#           BASE_CLI=path the same by that earlier vantalink-cli beside it), and --runs backups
+#           with one bit flipped in 0.2% of the reply bytes, each compared with the flash
 #   erased  update --firmware-only --fast of 256 KiB, half 0xFF gap fill, with and without
 #           --no-skip-erased
 #   speed   the noisy part's update on a clean line with a probe that takes 921600 bit/s
@@ -18,9 +24,11 @@ build=$(cd "${2:?usage: transfers.sh PART BUILD_DIR}" && pwd)
 shift 2
 runs=10
 jobs=4
+size_runs=
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
+    --size-runs) size_runs=$2; shift 2 ;;
     --jobs) jobs=$2; shift 2 ;;
     *) echo "transfers: unknown option $1" >&2; exit 2 ;;
   esac
@@ -164,6 +172,121 @@ case $part in
       share=$(awk -v c="$clean" -v t="$med" 'BEGIN {if (t > 0) printf "%.2f", c / t}')
       echo "figure noisy $rate runs $made succeeded $ok wrong $wrong median ${med:--} goodput ${share:--}"
     done
+    ;;
+
+  kinds)
+    "$imagegen" --firmware 9 --size 32768 --out "$work/img32" >/dev/null
+    results=$work/kinds.txt
+    : >"$results"
+    one_kind() {
+      local kind=$1 size=$2 run=$3 rate=${4:-0.002} name="kind-$1-$2-$3" seed=$((3000 + $3))
+      local noise=(--bit-flip-rate "$rate" --request-bit-flip-rate "$rate")
+      [ "$kind" = bytes ] && noise=(--corrupt-rate "$rate" --request-corrupt-rate "$rate")
+      [ "$kind" = clean ] && noise=()
+      local dir=$img
+      [ "$size" = 32 ] && dir=$work/img32
+      start_probe "$name" "${probe_options[@]}" --seed "$seed" "${noise[@]}"
+      local outcome
+      outcome=$(update "$name" --firmware-only --fast --verify --speed 115200 \
+        --port "$(device "$name")" --image-dir "$dir")
+      stop_probe "$name"
+      echo "kind $kind size $size run $run status ${outcome%% *} seconds $(cut -d' ' -f2 <<<"$outcome") flash $(flash_check "$work/$name.flash" "$dir/VT7PP4FW.009") $(failure "$name")" >>"$results"
+    }
+    echo "kinds of noise: update --firmware-only --fast --verify at 0.2% both ways, 115200 bit/s;" \
+      "$runs runs a kind of the 32 KB image, ${size_runs:-$runs} of the 256 KiB one, $jobs at once"
+    running=0
+    for size in 32 256; do
+      count=$runs
+      [ "$size" = 256 ] && count=${size_runs:-$runs}
+      for run in $(seq "$count"); do
+        for kind in clean bits bytes; do
+          [ "$kind" = clean ] && [ "$run" -gt 3 ] && continue
+          one_kind "$kind" "$size" "$run" &
+          running=$((running + 1))
+          if [ "$running" -ge "$jobs" ]; then
+            wait -n
+            running=$((running - 1))
+          fi
+        done
+      done
+    done
+    wait
+    sort -k4,4n -k2,2 -k6,6n "$results"
+    for size in 32 256; do
+      clean=$(awk -v z="$size" '$2 == "clean" && $4 == z && $8 == 0 {print $10}' "$results" | median)
+      for kind in bits bytes; do
+        sel() { awk -v z="$size" -v k="$kind" '$2 == k && $4 == z'"$1" "$results"; }
+        made=$(sel '' | wc -l)
+        ok=$(sel ' && $8 == 0' | wc -l)
+        wrong=$(sel ' && $8 == 0 && $12 != "same"' | wc -l)
+        med=$(sel ' && $8 == 0 {print $10}' | median)
+        ratio=$(awk -v c="$clean" -v t="$med" 'BEGIN {if (c > 0 && t > 0) printf "%.2f", t / c}')
+        echo "figure kinds $kind $size runs $made succeeded $ok wrong $wrong median ${med:--} clean ${clean:--} ratio ${ratio:--}"
+      done
+    done
+    ;;
+
+  backup)
+    range=0x010C0000:120000
+    # A probe whose config sector holds a pattern the backup must reproduce byte for byte.
+    python3 - "$work/pattern.flash" <<'PY'
+import sys
+flash = bytearray(b'\xff' * 0x100000)
+for i in range(0xC0000, 0xC0000 + 120000):
+    flash[i] = (i * 7 + i // 251) & 0xFF
+open(sys.argv[1], 'wb').write(flash)
+PY
+    # backup_once NAME CLI [vanta7-sim options]: seconds, then "same" or the count of wrong bytes.
+    backup_once() {
+      local name=$1 program=$2
+      shift 2
+      cp "$work/pattern.flash" "$work/$name.flash"
+      "$sim" --flash "$work/$name.flash" --pace "$@" >"$work/$name.out" 2>"$work/$name.err" &
+      echo $! >"$work/$name.pid"
+      local i
+      for i in $(seq 200); do [ -s "$work/$name.out" ] && break; sleep 0.05; done
+      local status=0
+      /usr/bin/time -f '%e' -o "$work/$name.time" "$program" backup "$work/$name.s19" \
+        --range "$range" --quiet --stay-in-loader --speed 115200 --port "$(device "$name")" \
+        >/dev/null 2>"$work/$name.cli.err" </dev/null || status=$?
+      stop_probe "$name"
+      local wrong
+      wrong=$(python3 - "$work/$name.s19" "$work/pattern.flash" <<'PY'
+import sys
+flash = open(sys.argv[2], 'rb').read()
+wrong = seen = 0
+try:
+    for line in open(sys.argv[1]):
+        if line[:2] != 'S3':
+            continue
+        count, address = int(line[2:4], 16), int(line[4:12], 16)
+        data = bytes.fromhex(line[12:12 + 2 * (count - 5)])
+        seen += len(data)
+        wrong += sum(a != b for a, b in zip(data, flash[address - 0x01000000:]))
+except OSError:
+    pass
+print(wrong if seen == 120000 else 'none')
+PY
+)
+      echo "$status $(tail -n 1 "$work/$name.time") $wrong"
+    }
+    echo "backup --range $range at 115200 bit/s: $runs on a clean line, $runs with one bit" \
+      "flipped in 0.2% of the reply bytes${BASE_CLI:+, and $runs clean by $BASE_CLI}"
+    : >"$work/backup.txt"
+    for run in $(seq "$runs"); do
+      echo "clean $(backup_once "clean-$run" "$cli")" >>"$work/backup.txt"
+      [ -n "${BASE_CLI:-}" ] && echo "base $(backup_once "base-$run" "$BASE_CLI")" >>"$work/backup.txt"
+      echo "noisy $(backup_once "noisy-$run" "$cli" --seed "$((4000 + run))" --bit-flip-rate 0.002)" \
+        >>"$work/backup.txt"
+    done
+    cat "$work/backup.txt"
+    clean=$(awk '$1 == "clean" && $2 == 0 {print $3}' "$work/backup.txt" | median)
+    base=$(awk '$1 == "base" && $2 == 0 {print $3}' "$work/backup.txt" | median)
+    made=$(awk '$1 == "noisy"' "$work/backup.txt" | wc -l)
+    ok=$(awk '$1 == "noisy" && $2 == 0' "$work/backup.txt" | wc -l)
+    wrong=$(awk '$1 == "noisy" && $2 == 0 && $4 != 0 {n++} END {print n + 0}' "$work/backup.txt")
+    bytes=$(awk '$1 == "noisy" && $2 == 0 && $4 ~ /^[0-9]+$/ {n += $4} END {print n + 0}' "$work/backup.txt")
+    echo "figure backup clean ${clean:--} base ${base:--} noisy $made succeeded $ok wrong $wrong bytes $bytes"
     ;;
 
   erased)

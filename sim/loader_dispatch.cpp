@@ -58,6 +58,7 @@ void VirtualProbe::Impl::HandleLoaderRequest(const std::vector<uint8_t>& payload
     if (repeat && !options.repeatRedoesWork) {
       reply = lastReply;  // the work is done already; only the answer was lost
       reply.busyMs = 0;
+      reply.eraseWhenDone = -1;
     } else {
       reply = loader.Handle(payload.data() + 2, payload.size() - 2);
     }
@@ -68,6 +69,9 @@ void VirtualProbe::Impl::HandleLoaderRequest(const std::vector<uint8_t>& payload
   haveLast = true;
   if (reply.busyMs > 0) busyUntil = std::max(busyUntil, now) + Nanos{reply.busyMs} * 1'000'000;
   const Nanos sendAt = std::max(now, busyUntil);
+  if (reply.eraseWhenDone >= 0) {
+    QueueAction(OutAction::kEraseSector, static_cast<uint32_t>(reply.eraseWhenDone), sendAt);
+  }
   if (traceSink) {
     const std::string request = Hex(payload.data() + 2, payload.size() - 2);
     const std::string answer = Hex(reply.bytes.data(), reply.bytes.size());

@@ -148,9 +148,16 @@ LoaderReply LoaderModel::EraseSector(const uint8_t* request, size_t count) {
     if (sector != nullptr && failing >= 0 && sector->address == static_cast<uint64_t>(failing)) {
       status = kStatusFailed;
     } else {
-      status = flash_.EraseSector(address) ? kStatusOk : kStatusFailed;
-      if (status == kStatusOk && int64_t{sector->address} >= faults_.eraseBusyFromSector.load()) {
-        reply.busyMs = faults_.eraseSectorBusyMs.load();
+      const uint32_t busyMs =
+          sector != nullptr && int64_t{sector->address} >= faults_.eraseBusyFromSector.load()
+              ? faults_.eraseSectorBusyMs.load()
+              : 0;
+      if (sector != nullptr && !sector->isProtected && busyMs > 0) {
+        status = kStatusOk;
+        reply.busyMs = busyMs;
+        reply.eraseWhenDone = sector->address;
+      } else {
+        status = flash_.EraseSector(address) ? kStatusOk : kStatusFailed;
       }
     }
   }

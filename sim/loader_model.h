@@ -17,6 +17,9 @@ struct LoaderReply {
   bool send = true;            // false: the loader answers nothing
   uint32_t busyMs = 0;         // modelled operation time before the reply goes out
   bool restartLoader = false;  // once the reply has gone: back to the loader at its start speed
+  // A sector erase that takes busy time: the sector is erased when that time is over, just
+  // before the reply goes out (-1: none, or done at once).
+  int64_t eraseWhenDone = -1;
 };
 
 struct LoaderIdentity {

@@ -116,6 +116,15 @@ void VirtualProbe::Impl::PumpOutput(Nanos now) {
     if (item.action != OutAction::kNone) {
       // Only once every byte before it has left: the reply goes out at the old speed.
       if (!chunk.empty() || !pendingWrite.empty()) break;
+      if (item.action == OutAction::kEraseSector) {
+        // The erase's busy time is over: only now does the sector read erased.
+        {
+          std::lock_guard lock(mutex);
+          loader.Flash().EraseSector(item.speed);
+        }
+        outQueue.pop_front();
+        continue;
+      }
       if (item.action == OutAction::kSwitchSpeed) {
         lineSpeed = item.speed;
         Trace("line now at %u bit/s", item.speed);

@@ -51,12 +51,12 @@ struct InByte {
   Nanos readyAt;  // when the byte has fully arrived at the modelled line rate
 };
 
-enum class OutAction { kNone, kSwitchSpeed, kRestartLoader };
+enum class OutAction { kNone, kSwitchSpeed, kRestartLoader, kEraseSector };
 
 struct OutItem {
   uint8_t value = 0;
   OutAction action = OutAction::kNone;
-  uint32_t speed = 0;
+  uint32_t speed = 0;  // kSwitchSpeed: the new speed; kEraseSector: the sector's address
   Nanos notBefore = 0;
 };
 

@@ -196,6 +196,42 @@ TEST_F(FirmwareOnProbe, OnANoisyLineTheFastPiecesShrinkAndTheVerifiedFlashIsTheI
   EXPECT_LT(reads.smallestPiece, kLargestPiece);
 }
 
+TEST_F(FirmwareOnProbe, ReadsOverSingleBitErrorsInTheRepliesDeliverTheFlashExactly) {
+  // One bit of one reply byte in 500 flipped: two flips of one bit position in a frame pass its
+  // XOR byte, some every hundred frames. What a backup or read-memory delivers must still be
+  // the flash, byte for byte.
+  ProbeOnPty target;
+  constexpr uint32_t kCount = 160 * 1024;
+  std::vector<uint8_t> flash(kCount);
+  for (uint32_t i = 0; i < kCount; ++i) flash[i] = static_cast<uint8_t>(i * 7 + i / 251);
+  target.probe.ProgramFlash(kFirmwareArea, flash);
+  target.probe.Faults().bitFlipRate = 0.002;
+  std::vector<uint8_t> read(kCount);
+  TransferFailure failure;
+  ASSERT_EQ(ReadFlashAdaptive(target.link, kFirmwareArea, kCount, read.data(), {}, &failure),
+            RESULT_OK)
+      << failure.address;
+  uint32_t wrong = 0;
+  for (uint32_t i = 0; i < kCount; ++i) wrong += read[i] != flash[i] ? 1 : 0;
+  EXPECT_EQ(wrong, 0u);
+}
+
+TEST_F(FirmwareOnProbe, ReadsThatNeverAgreeFailNamingTheirAddress) {
+  // Most replies damaged: the read gives up at a piece whose reads never agreed, and what it
+  // delivered before that piece is the flash.
+  ProbeOnPty target;
+  target.probe.Faults().bitFlipRate = 0.05;
+  std::vector<uint8_t> read(4096, 0);
+  TransferFailure failure;
+  const ResultCode rc =
+      ReadFlashAdaptive(target.link, kFirmwareArea, 4096, read.data(), {}, &failure);
+  ASSERT_NE(rc, RESULT_OK);
+  ASSERT_GE(failure.address, kFirmwareArea);
+  ASSERT_LT(failure.address, kFirmwareArea + 4096);
+  read.resize(failure.address - kFirmwareArea);
+  EXPECT_EQ(read, std::vector<uint8_t>(read.size(), 0xFF));
+}
+
 TEST_F(FirmwareOnProbe, ALostPieceKeepsItsSizeOnlyOnceThatSizeHasGotThrough) {
   const test::FirmwareImage image = Image(8 * 1024, 32);
   struct Case {

@@ -114,5 +114,35 @@ TEST_F(FlowsOnProbe, EraseClearsEverythingWithDeviceType19AndStillTheFlashWith18
   }
 }
 
+TEST(FlowsOnASlowProbe, EraseOfSectorsSlowerThanTheReplyWaitErasesEveryOneOrFails) {
+  // The last two sector erases take longer than the erase's reply wait (10.33 s at 115200 bit/s):
+  // the first attempt times out, the second goes out, and the probe answers both, erasing again
+  // for the second. A reply taken for the wrong request would report erased what is not yet.
+  sim::ProbeOptions options;
+  options.linePacing = true;
+  options.repeatRedoesWork = true;
+  sim::VirtualProbe probe(options);
+  ASSERT_TRUE(probe.Start());
+  for (uint32_t sector : kAllSectors) probe.ProgramFlash(sector, std::vector<uint8_t>(16, 0x42));
+  probe.Faults().eraseSectorBusyMs = 10600;
+  probe.Faults().eraseBusyFromSector = 0x01080000;
+  ProbeLink link;
+  ASSERT_EQ(link.OpenLink(probe.DevicePath(), 115200), RESULT_OK);
+  test::ImageTempDir dir;
+  test::RecordingView view;
+  DialogFields fields;
+  ProgressDisplay progress;
+  ASSERT_EQ(ReadIdentity(link, fields.identity), RESULT_OK);
+  FlowContext context{link, view, fields, progress, {dir.Path()}};
+  OnErase(context);
+  const bool passed = view.status == "Erasing Flash and EPLD passed!";
+  // Read at once: what the flow reported is what the probe holds now.
+  for (uint32_t sector : kAllSectors) {
+    if (passed) EXPECT_EQ(probe.ReadFlash(sector, 16), std::vector<uint8_t>(16, 0xFF)) << sector;
+  }
+  EXPECT_TRUE(passed) << view.status;
+  link.CloseLink();
+}
+
 }  // namespace
 }  // namespace vanta

@@ -82,4 +82,38 @@ grep -qE '^COM1 +12345678 +[^ ]+ +0\.09 -> unknown +0\.07 -> unknown +[0-9.]+ s 
   fail "erase table: $out"
 expect 0 read-memory 0x01008000 4 --port COM1 --stay-in-loader
 contains "$out" "01008000  FF FF FF FF" "setup sector erased"
+# A probe whose last two sector erases outlast the erase's reply wait (10.33 s at 115200 bit/s)
+# and that carries a repeated request out again: the first attempt times out, the second goes out,
+# and both are answered. Every reply must go with its own request: the command succeeds with the
+# sectors erased when it ends (the probe's flash is saved the moment it is stopped), or fails.
+slow_probe() {
+  python3 -c "import sys; open(sys.argv[1], 'wb').write(b'\x42' * 1048576)" "$work/slow.flash"
+  start_sim slow --pace --redo-repeats --erase-busy-ms 10600 --erase-busy-from 0x01080000 \
+    --flash "$work/slow.flash"
+}
+stop_slow_probe() {
+  kill "${sim_pids[-1]}"
+  wait "${sim_pids[-1]}" 2>/dev/null || true
+}
+# erased FLASH SECTOR...: prints the sectors whose first 16 bytes are not erased.
+erased() {
+  python3 - "$@" <<'PY'
+import sys
+flash = open(sys.argv[1], 'rb').read()
+for sector in sys.argv[2:]:
+    offset = int(sector, 16) - 0x01000000
+    if flash[offset:offset + 16] != b'\xff' * 16:
+        print(sector)
+PY
+}
+slow_probe
+expect 0 erase --yes --port "$slow" --speed 115200
+stop_slow_probe
+left=$(erased "$work/slow.flash" 0x01008000 0x0100C000 0x01010000 0x01040000 0x01080000 0x010C0000)
+[ -z "$left" ] || fail "erase --yes passed with these sectors not erased: $left"
+slow_probe
+expect 0 update --firmware-only --fast --verify --port "$slow" --speed 115200 --image-dir "$img"
+stop_slow_probe
+left=$(erased "$work/slow.flash" 0x01080000 0x010C0000)
+[ -z "$left" ] || fail "the update passed with these sectors not erased: $left"
 echo "cli_update: ok"
