@@ -124,6 +124,16 @@ if e: print(e["stage"], e["name"], hex(e["address"]) if "address" in e else "")'
     "$work/$1.json" 2>/dev/null || true
 }
 
+# throttle: after starting a run in the background, waits while $jobs of them are running.
+running=0
+throttle() {
+  running=$((running + 1))
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+}
+
 median() { sort -n | awk '{v[NR] = $1} END {if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
 img=$work/img
@@ -153,11 +163,7 @@ case $part in
       for i in "${!rates[@]}"; do
         [ "$run" -gt "$runs" ] && [ "${rates[$i]}" != 0.002 ] && continue
         one_run "${rates[$i]}" "$run" "$i" &
-        running=$((running + 1))
-        if [ "$running" -ge "$jobs" ]; then
-          wait -n
-          running=$((running - 1))
-        fi
+        throttle
       done
     done
     wait
@@ -175,6 +181,7 @@ case $part in
     ;;
 
   kinds)
+    mkdir -p "$work/img32"
     "$imagegen" --firmware 9 --size 32768 --out "$work/img32" >/dev/null
     results=$work/kinds.txt
     : >"$results"
@@ -202,11 +209,7 @@ case $part in
         for kind in clean bits bytes; do
           [ "$kind" = clean ] && [ "$run" -gt 3 ] && continue
           one_kind "$kind" "$size" "$run" &
-          running=$((running + 1))
-          if [ "$running" -ge "$jobs" ]; then
-            wait -n
-            running=$((running - 1))
-          fi
+          throttle
         done
       done
     done

@@ -138,7 +138,9 @@ TEST(FlowsOnASlowProbe, EraseOfSectorsSlowerThanTheReplyWaitErasesEveryOneOrFail
   const bool passed = view.status == "Erasing Flash and EPLD passed!";
   // Read at once: what the flow reported is what the probe holds now.
   for (uint32_t sector : kAllSectors) {
-    if (passed) EXPECT_EQ(probe.ReadFlash(sector, 16), std::vector<uint8_t>(16, 0xFF)) << sector;
+    if (passed) {
+      EXPECT_EQ(probe.ReadFlash(sector, 16), std::vector<uint8_t>(16, 0xFF)) << sector;
+    }
   }
   EXPECT_TRUE(passed) << view.status;
   link.CloseLink();
