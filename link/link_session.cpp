@@ -173,6 +173,7 @@ void ProbeLink::DropLateReplies() {
   while (owedReplies_ > 0 && !deviceGone_) {
     const uint32_t elapsed = clock_.TickMs() - owedSinceMs_;
     if (elapsed >= owedWindowMs_) break;
+    if (observer_ != nullptr) observer_->LateReplyAwaited(owedWindowMs_ - elapsed);
     const int32_t received =
         Noted(ReceiveFrame(*port_, reply_, kMaxPayload, owedWindowMs_ - elapsed, clock_));
     if (received == LINK_E_TIMEOUT || received == LINK_E_COMM) break;

@@ -32,6 +32,9 @@ class LinkObserver {
   virtual void FrameReceived(const uint8_t* payload, int32_t result) = 0;
   virtual void SpeedChanged(uint32_t bitsPerSecond, ResultCode result) = 0;
   virtual void InputPurged() = 0;
+  // The link waits up to windowMs for a reply still owed by an attempt that timed out, to drop
+  // it before the next request; a watch of the link's waits allows that much.
+  virtual void LateReplyAwaited(uint32_t /*windowMs*/) {}
 };
 
 class ProbeLink {

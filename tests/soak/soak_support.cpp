@@ -137,6 +137,14 @@ void TimeoutWatch::SpeedChanged(uint32_t bitsPerSecond, ResultCode result) {
   if (trace_) std::fprintf(stderr, "speed %u: %d\n", bitsPerSecond, result);
 }
 
+void TimeoutWatch::LateReplyAwaited(uint32_t windowMs) {
+  std::lock_guard lock(mutex_);
+  // The wait for a late reply is one receive with windowMs for each byte: the hunt, then one
+  // more wait for a byte lost inside the frame, as for a reply.
+  Event(2 * static_cast<int64_t>(windowMs));
+  if (trace_) std::fprintf(stderr, "  awaiting a late reply, allowed %u ms\n", windowMs);
+}
+
 void TimeoutWatch::InputPurged() {
   std::lock_guard lock(mutex_);
   Event(kGapMs);

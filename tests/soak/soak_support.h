@@ -64,6 +64,7 @@ class TimeoutWatch : public LinkObserver {
   void FrameReceived(const uint8_t* payload, int32_t result) override;
   void SpeedChanged(uint32_t bitsPerSecond, ResultCode result) override;
   void InputPurged() override;
+  void LateReplyAwaited(uint32_t windowMs) override;
 
   // A loader command's own time on top of the line time, in milliseconds.
   static uint32_t CommandExtraMs(uint8_t code);
