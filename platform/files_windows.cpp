@@ -138,26 +138,29 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CanCreateFileBeside(const std::string& path, std::string& error) {
+// Creates an empty file of a fresh name in path's directory, so that what is written there can
+// be renamed over path within one volume.
+static bool CreateTemporaryBeside(const std::string& path, char (&temporary)[MAX_PATH + 16],
+                                  std::string& error) {
   const size_t slash = path.find_last_of("\\/");
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  char temporary[MAX_PATH + 16];
   if (GetTempFileNameA(dir.c_str(), "vlk", 0, temporary) == 0) {
     error = "cannot create a file beside " + path + ": " + detail::SystemErrorText(GetLastError());
     return false;
   }
+  return true;
+}
+
+bool CanCreateFileBeside(const std::string& path, std::string& error) {
+  char temporary[MAX_PATH + 16];
+  if (!CreateTemporaryBeside(path, temporary, error)) return false;
   DeleteFileA(temporary);
   return true;
 }
 
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error) {
-  const size_t slash = path.find_last_of("\\/");
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   char temporary[MAX_PATH + 16];
-  if (GetTempFileNameA(dir.c_str(), "vlk", 0, temporary) == 0) {
-    error = "cannot create a file beside " + path + ": " + detail::SystemErrorText(GetLastError());
-    return false;
-  }
+  if (!CreateTemporaryBeside(path, temporary, error)) return false;
   const HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   bool ok = file != INVALID_HANDLE_VALUE;
