@@ -33,6 +33,7 @@ const StageRow kStages[] = {
     {FlowStage::MemoryRead, EXIT_COMM, "reading memory failed"},
     {FlowStage::BackupFile, EXIT_OTHER, "the backup file cannot be written"},
     {FlowStage::RestoreFile, EXIT_IMAGE, "the file to restore is unreadable or malformed"},
+    {FlowStage::OtherProbe, EXIT_USAGE, "the backup was made of another probe; nothing erased"},
     {FlowStage::FlashWrite, EXIT_COMM, "programming the flash failed"},
     {FlowStage::ExtractFile, EXIT_OTHER, "a stored file cannot be written out"},
     {FlowStage::Options, EXIT_USAGE, "an option or argument the command refuses"},

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "link/flash_map.h"
 #include "link/link_session.h"
 #include "link/result_codes.h"
 
@@ -42,15 +43,6 @@ const char* LoaderCommandName(uint8_t code);
 // time-out (none for a code the tool does not send); the reply's payload length, the reply in
 // link.ReplyBuffer(), or a session code. The request may lie in link.RequestBuffer().
 int32_t TransactCommand(ProbeLink& link, const uint8_t* request, size_t count);
-
-// Probe flash addresses the tool writes or erases.
-inline constexpr uint32_t SETUP_SECTOR = 0x01008000;
-inline constexpr uint32_t FIRMWARE_SECTOR = 0x01040000;
-inline constexpr uint32_t CONFIG_SECTOR = 0x010C0000;
-inline constexpr uint32_t REGISTER_IMAGE_AREA = 0x010D0000;
-// Sectors EraseAllSectors erases, in this order.
-inline constexpr uint32_t kAllSectors[6] = {0x01008000, 0x0100C000, 0x01010000,
-                                            0x01040000, 0x01080000, 0x010C0000};
 
 inline constexpr int kFuseRows = 134;
 inline constexpr int kFusesPerRow = 240;

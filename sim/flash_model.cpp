@@ -8,26 +8,8 @@ namespace vanta::sim {
 
 FlashModel::FlashModel() : data_(kSize, 0xFF) {}
 
-const std::vector<FlashSector>& FlashModel::Sectors() {
-  static const std::vector<FlashSector> sectors = {
-      {0x01000000, 0x8000, true},   {0x01008000, 0x4000, false},  {0x0100C000, 0x4000, false},
-      {0x01010000, 0x30000, false}, {0x01040000, 0x40000, false}, {0x01080000, 0x40000, false},
-      {0x010C0000, 0x40000, false},
-  };
-  return sectors;
-}
-
-const FlashSector* FlashModel::SectorAt(uint32_t address) {
-  for (const FlashSector& s : Sectors()) {
-    if (address >= s.address && address - s.address < s.size) return &s;
-  }
-  return nullptr;
-}
-
 bool FlashModel::InFlash(uint32_t address, uint32_t count) {
-  // 64-bit sums: an address near the top of the 32-bit range must not wrap into the flash.
-  const uint64_t start = address;
-  return start >= kBase && start + count <= static_cast<uint64_t>(kBase) + kSize;
+  return vanta::InsideFlash(address, count);
 }
 
 bool FlashModel::EraseSector(uint32_t address) {
@@ -40,7 +22,7 @@ bool FlashModel::EraseSector(uint32_t address) {
 bool FlashModel::Program(uint32_t address, const uint8_t* bytes, size_t count, bool force) {
   if (!InFlash(address, static_cast<uint32_t>(count)) || count > kSize) return false;
   if (!force) {
-    for (const FlashSector& s : Sectors()) {
+    for (const FlashSector& s : vanta::kFlashSectors) {
       const bool overlaps = static_cast<uint64_t>(address) < s.address + s.size &&
                             s.address < static_cast<uint64_t>(address) + count;
       if (s.isProtected && overlaps) return false;

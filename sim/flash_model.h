@@ -5,24 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "link/flash_map.h"
+
 namespace vanta::sim {
 
-struct FlashSector {
-  uint32_t address;
-  uint32_t size;
-  bool isProtected;
-};
+using vanta::FlashSector;
 
 class FlashModel {
  public:
-  static constexpr uint32_t kBase = 0x01000000;
-  static constexpr uint32_t kSize = 0x00100000;
+  static constexpr uint32_t kBase = vanta::kFlashBase;
+  static constexpr uint32_t kSize = vanta::kFlashSize;
 
   FlashModel();  // all erased
 
   // The sector holding address, or nullptr outside the flash.
-  static const FlashSector* SectorAt(uint32_t address);
-  static const std::vector<FlashSector>& Sectors();
+  static const FlashSector* SectorAt(uint32_t address) { return vanta::SectorOf(address); }
   // True when [address, address + count) lies inside the flash (count 0 included).
   static bool InFlash(uint32_t address, uint32_t count);
 

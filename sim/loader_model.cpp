@@ -25,7 +25,7 @@ void LoaderModel::Restart() {
 
 uint16_t LoaderModel::StoredFirmwareVersion() const {
   const std::vector<uint8_t> head = flash_.Read(FIRMWARE_SECTOR, 6);
-  if (head[0] != 0xAA || head[1] != 0x55 || head[2] != 0x55 || head[3] != 0xAA) return 0;
+  if (!std::equal(std::begin(kFirmwareMarker), std::end(kFirmwareMarker), head.begin())) return 0;
   uint16_t version = 0;
   GetU16(head.data() + 4, version);
   return version;

@@ -122,9 +122,14 @@ void VirtualProbe::EraseFlashSector(uint32_t sectorAddress) {
 void VirtualProbe::InstallFirmwareVersion(uint8_t version) {
   std::lock_guard lock(impl_->mutex);
   FlashModel& flash = impl_->loader.Flash();
-  flash.EraseSector(kFlashBase + 0x40000);
-  const uint8_t head[6] = {0xAA, 0x55, 0x55, 0xAA, 0x16, version};
-  flash.Program(kFlashBase + 0x40000, head, sizeof head);
+  flash.EraseSector(FIRMWARE_SECTOR);
+  const uint8_t head[6] = {kFirmwareMarker[0],
+                           kFirmwareMarker[1],
+                           kFirmwareMarker[2],
+                           kFirmwareMarker[3],
+                           0x16,
+                           version};
+  flash.Program(FIRMWARE_SECTOR, head, sizeof head);
 }
 
 std::vector<std::string> VirtualProbe::LogicRows() const {

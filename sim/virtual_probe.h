@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "link/flash_map.h"
 #include "sim/fault_knobs.h"
 
 namespace vanta::sim {
 
-inline constexpr uint32_t kFlashBase = 0x01000000;
-inline constexpr uint32_t kFlashSize = 0x00100000;  // 1 MiB NOR
+using vanta::kFlashBase;
+using vanta::kFlashSize;
 
 struct ProbeOptions {
   uint32_t startSpeed = 9600;    // the loader's line speed after reset

@@ -16,9 +16,8 @@ namespace {
 constexpr size_t kLineBuffer = 256;         // one read takes at most 255 characters
 constexpr size_t kMaxMergedWrite = 1024;    // data bytes in one merged LDR_PROGRAM
 constexpr size_t kShortestSkippedRun = 64;  // erased bytes a merged write leaves out, at least
-constexpr uint32_t kFirmwareSectors[3] = {0x01040000, 0x01080000, 0x010C0000};
-constexpr uint32_t kFirmwareSectorSize = 0x40000;
-constexpr uint8_t kMarker[4] = {0xAA, 0x55, 0x55, 0xAA};
+constexpr uint32_t kFirmwareSectorSize = SectorOf(FIRMWARE_SECTOR)->size;  // all three alike
+constexpr auto& kMarker = kFirmwareMarker;
 
 constexpr const char* kErasing = "Firmware: Erasing Flash ...";
 constexpr const char* kEraseFailed = "Firmware: Erasing Flash ... failed!";

@@ -15,11 +15,8 @@ constexpr uint32_t kPiece = 1024;       // bytes a restore looks at for anything
 constexpr uint32_t kRecordBytes = 32;   // data bytes in one S3 record of a backup
 constexpr size_t kLineBuffer = 1024;    // longer than any S-record (at most 515 characters)
 constexpr size_t kMaxHeaderText = 200;  // S0 text kept well inside one record
-constexpr uint32_t kMarkerSize = 4;     // the firmware validity marker at FIRMWARE_SECTOR
-
-uint32_t SectorEnd(size_t index) {
-  return index + 1 < std::size(kAllSectors) ? kAllSectors[index + 1] : kFlashBase + kFlashSize;
-}
+constexpr uint32_t kMarkerSize = sizeof kFirmwareMarker;
+constexpr const char* kSerialLead = "vantaLink backup serial ";
 
 std::string Hex32(uint32_t value) {
   char text[16];
@@ -132,22 +129,26 @@ ResultCode ReadFlashPieces(ProbeLink& link, uint32_t address, uint32_t count, ui
 }  // namespace
 
 bool RangeInsideFlash(const FlashRange& range) {
-  return range.length > 0 && range.address >= kFlashBase &&
-         uint64_t{range.address} + range.length <= uint64_t{kFlashBase} + kFlashSize;
+  return range.length > 0 && InsideFlash(range.address, range.length);
 }
 
-ResultCode BackupFlash(ProbeLink& link, const FlashRange& range, const std::string& header,
-                       const std::string& path, const StatusSink& status, ProgressDisplay& progress,
-                       std::string* fileError) {
+FlowOutcome BackupFlash(ProbeLink& link, const FlashRange& range, const std::string& header,
+                        const std::string& path, const StatusSink& status,
+                        ProgressDisplay& progress, std::string* fileError) {
   std::vector<uint8_t> flash(range.length);
   status("Backup: Reading Flash ...");
-  const ResultCode rc =
-      ReadFlashPieces(link, range.address, range.length, flash.data(), [&](uint32_t done) {
+  TransferFailure failure;
+  const ResultCode rc = ReadFlashPieces(
+      link, range.address, range.length, flash.data(),
+      [&](uint32_t done) {
         ShowPercent("Backup: Reading Flash ... ( %u%% )", status, progress, range.length, done);
-      });
+      },
+      &failure);
   if (rc != RESULT_OK) {
     status("Backup: Reading Flash ... failed!");
-    return rc;
+    return failure.code != RESULT_OK
+               ? FlowOutcome::FailedAt(FlowStage::MemoryRead, rc, failure.address)
+               : FlowOutcome::Failed(FlowStage::MemoryRead, rc);
   }
 
   std::string text;
@@ -164,10 +165,10 @@ ResultCode BackupFlash(ProbeLink& link, const FlashRange& range, const std::stri
   if (!ReplaceFileContents(path, text, error)) {
     if (fileError != nullptr) *fileError = error;
     status("Backup: Writing file ... failed!");
-    return UPDATE_E_BACKUP_FILE;
+    return FlowOutcome::Failed(FlowStage::BackupFile, UPDATE_E_BACKUP_FILE);
   }
   status("Backup: Reading Flash ... passed!");
-  return RESULT_OK;
+  return FlowOutcome::Passed();
 }
 
 bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem) {
@@ -184,6 +185,7 @@ bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFile
   std::string line;
   int number = 0;
   bool anyData = false;
+  int endLine = 0;  // the line of the end record, 0 before it
   char type = 0;
   uint32_t address = 0;
   std::vector<uint8_t> data;
@@ -200,11 +202,19 @@ bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFile
       problem = {number, why};
       return false;
     }
+    if (endLine > 0) {
+      problem = {number, "a record after the end record of line " + std::to_string(endLine)};
+      return false;
+    }
+    if (type == '7' || type == '8' || type == '9') {
+      endLine = number;
+      continue;
+    }
     if (type == '0') {
       contents.header.assign(data.begin(), data.end());
       continue;
     }
-    if (type != '1' && type != '2' && type != '3') continue;  // count and end records
+    if (type != '1' && type != '2' && type != '3') continue;  // count records
     if (data.empty()) continue;
     const uint64_t end = uint64_t{address} + data.size();
     if (address < kFlashBase || end > uint64_t{kFlashBase} + kFlashSize) {
@@ -216,8 +226,15 @@ bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFile
       return false;
     }
     for (size_t i = 0; i < data.size(); ++i) {
-      contents.bytes[address - kFlashBase + i] = data[i];
-      contents.present[address - kFlashBase + i] = true;
+      const size_t at = address - kFlashBase + i;
+      // The same bytes twice are harmless; different ones leave no way to tell which is meant.
+      if (contents.present[at] && contents.bytes[at] != data[i]) {
+        problem = {number, "the record gives " + Hex32(static_cast<uint32_t>(kFlashBase + at)) +
+                               " other bytes than an earlier line"};
+        return false;
+      }
+      contents.bytes[at] = data[i];
+      contents.present[at] = true;
     }
     anyData = true;
   }
@@ -229,33 +246,79 @@ bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFile
     problem = {0, path + " holds no data records"};
     return false;
   }
+  if (endLine == 0) {
+    // Every backup ends with one: a file without it was cut short, possibly at a record boundary.
+    problem = {number, "the file ends without an S7 end record: it is cut short"};
+    return false;
+  }
   return true;
+}
+
+std::string BackupSerialNumber(const std::string& header) {
+  const std::string lead = kSerialLead;
+  if (header.compare(0, lead.size(), lead) != 0) return "";
+  const size_t end = header.find(' ', lead.size());
+  return header.substr(lead.size(),
+                       end == std::string::npos ? std::string::npos : end - lead.size());
 }
 
 std::vector<uint32_t> TouchedSectors(const FlashContents& contents) {
   std::vector<uint32_t> sectors;
-  for (size_t s = 0; s < std::size(kAllSectors); ++s) {
-    const auto first = contents.present.begin() + (kAllSectors[s] - kFlashBase);
-    const auto last = contents.present.begin() + (SectorEnd(s) - kFlashBase);
-    if (std::find(first, last, true) != last) sectors.push_back(kAllSectors[s]);
+  for (const FlashSector& sector : kFlashSectors) {
+    const auto first = contents.present.begin() + (sector.address - kFlashBase);
+    const auto last = first + sector.size;
+    if (std::find(first, last, true) != last) sectors.push_back(sector.address);
   }
   return sectors;
 }
 
-ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const StatusSink& status,
-                        ProgressDisplay& progress, uint32_t* firstDifference,
-                        TransferFailure* failure) {
-  const std::vector<uint32_t> sectors = TouchedSectors(contents);
+RestoreResult RestoreFlash(ProbeLink& link, const FlashContents& file,
+                           const RestoreOptions& options, const StatusSink& status,
+                           ProgressDisplay& progress) {
+  RestoreResult result;
+  const std::string serial = BackupSerialNumber(file.header);
+  if (!options.otherProbe && (serial.empty() || serial != options.probeSerial)) {
+    result.outcome = FlowOutcome::Failed(FlowStage::OtherProbe);
+    return result;
+  }
+  // Keeping the probe's setup block: the file's bytes for it are left out, so its sector is not
+  // touched at all (what else the file holds in that sector is a setup of another time).
+  FlashContents keptSetup;
+  const FlashContents* chosen = &file;
+  if (options.keepSetup) {
+    const auto first = file.present.begin() + (SETUP_SECTOR - kFlashBase);
+    const auto last = first + (SectorEnd(SETUP_SECTOR) - SETUP_SECTOR);
+    if (std::find(first, last, true) != last) {
+      keptSetup = file;
+      std::fill(keptSetup.present.begin() + (first - file.present.begin()),
+                keptSetup.present.begin() + (last - file.present.begin()), false);
+      result.setupKept = true;
+      chosen = &keptSetup;
+    }
+  }
+  const FlashContents& contents = *chosen;
+  result.sectors = TouchedSectors(contents);
+  const std::vector<uint32_t>& sectors = result.sectors;
+  if (sectors.empty()) {
+    // Everything the file holds is the setup block kept: nothing to erase or write.
+    status("Restore: Programming Flash ... passed!");
+    return result;
+  }
+  TransferFailure* failure = &result.failure;
+  const auto failed = [&](FlowStage stage, ResultCode rc, size_t leftFrom, size_t leftTo) {
+    result.leftErased.assign(sectors.begin() + leftFrom, sectors.begin() + leftTo);
+    result.outcome = failure->code != RESULT_OK ? FlowOutcome::FailedAt(stage, rc, failure->address)
+                                                : FlowOutcome::Failed(stage, rc);
+    return result;
+  };
   struct Span {
     uint32_t address, end;
   };
   std::vector<Span> spans;
   uint32_t total = 0;
   for (uint32_t sector : sectors) {
-    const size_t index =
-        std::find(std::begin(kAllSectors), std::end(kAllSectors), sector) - std::begin(kAllSectors);
-    spans.push_back({sector, SectorEnd(index)});
-    total += SectorEnd(index) - sector;
+    spans.push_back({sector, SectorEnd(sector)});
+    total += SectorEnd(sector) - sector;
   }
   // A file that covers a sector only in part (a backup of a --range) must not cost the probe the
   // rest of that sector: those bytes are read first and written back with the file's.
@@ -271,7 +334,7 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
         link, span.address, span.end - span.address, kept.data(), [](uint32_t) {}, failure);
     if (rc != RESULT_OK) {
       status("Restore: Reading Flash ... failed!");
-      return rc;
+      return failed(FlowStage::MemoryRead, rc, 0, 0);
     }
     for (uint32_t i = 0; i < kept.size(); ++i) {
       if (!first[i]) at(span.address)[i] = kept[i];
@@ -279,11 +342,17 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
   }
 
   status("Restore: Erasing Flash ...");
-  for (const Span& span : spans) {
-    const ResultCode rc = EraseSector(link, span.address);
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const ResultCode rc = EraseSector(link, spans[i].address);
     if (rc != RESULT_OK) {
       status("Restore: Erasing Flash ... failed!");
-      return rc;
+      // The sector whose erase failed may hold anything now; the ones before it are blank.
+      result.leftErased.assign(sectors.begin(), sectors.begin() + i);
+      result.outcome = FlowOutcome::FailedAt(FlowStage::FlashErase, rc, spans[i].address);
+      result.firmwareUnmarked =
+          FIRMWARE_SECTOR <= spans[i].address &&
+          std::find(sectors.begin(), sectors.end(), FIRMWARE_SECTOR) != sectors.end();
+      return result;
     }
   }
 
@@ -292,28 +361,32 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
   // The writes go in adaptive pieces, so a noisy line shrinks them instead of failing the restore.
   status("Restore: Programming Flash ...");
   BulkTransfer transfer(link);
+  const bool firmwareTouched =
+      std::find(sectors.begin(), sectors.end(), FIRMWARE_SECTOR) != sectors.end();
+  const bool writeMarker =
+      firmwareTouched && std::any_of(at(FIRMWARE_SECTOR), at(FIRMWARE_SECTOR) + kMarkerSize,
+                                     [](uint8_t b) { return b != 0xFF; });
   const auto write = [&](uint32_t address, const uint8_t* data, uint32_t count) {
     const ResultCode rc = transfer.Write(address, data, count);
     if (rc != RESULT_OK) {
-      if (failure != nullptr) *failure = transfer.Failure();
+      *failure = transfer.Failure();
       status("Restore: Programming Flash ... failed!");
     }
     return rc;
   };
-  bool writeMarker = false;
   uint32_t done = 0;
-  for (const Span& span : spans) {
+  for (size_t s = 0; s < spans.size(); ++s) {
+    const Span& span = spans[s];
     for (uint32_t address = span.address; address < span.end; address += kPiece) {
       const uint32_t count = std::min(kPiece, span.end - address);
       std::vector<uint8_t> piece(at(address), at(address) + count);
-      if (address == FIRMWARE_SECTOR) {
-        writeMarker = std::any_of(piece.begin(), piece.begin() + kMarkerSize,
-                                  [](uint8_t b) { return b != 0xFF; });
-        std::fill(piece.begin(), piece.begin() + kMarkerSize, 0xFF);
-      }
+      if (address == FIRMWARE_SECTOR) std::fill(piece.begin(), piece.begin() + kMarkerSize, 0xFF);
       if (std::any_of(piece.begin(), piece.end(), [](uint8_t b) { return b != 0xFF; })) {
         const ResultCode rc = write(address, piece.data(), count);
-        if (rc != RESULT_OK) return rc;
+        if (rc != RESULT_OK) {
+          result.firmwareUnmarked = writeMarker;
+          return failed(FlowStage::FlashWrite, rc, s, spans.size());
+        }
       }
       done += count;
       ShowPercent("Restore: Programming Flash ... ( %u%% )", status, progress, total, done);
@@ -321,7 +394,10 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
   }
   if (writeMarker) {
     const ResultCode rc = write(FIRMWARE_SECTOR, at(FIRMWARE_SECTOR), kMarkerSize);
-    if (rc != RESULT_OK) return rc;
+    if (rc != RESULT_OK) {
+      result.firmwareUnmarked = true;
+      return failed(FlowStage::FlashWrite, rc, 0, 0);
+    }
   }
   status("Restore: Programming Flash ... passed!");
 
@@ -339,20 +415,67 @@ ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const St
         failure, at(span.address));
     if (rc != RESULT_OK) {
       status("Restore: Verifying Flash ... failed!");
-      return rc;
+      return failed(FlowStage::FlashWrite, rc, 0, 0);
     }
     const auto mismatch = std::mismatch(readBack.begin(), readBack.end(), at(span.address));
     if (mismatch.first != readBack.end()) {
-      if (firstDifference != nullptr) {
-        *firstDifference = span.address + static_cast<uint32_t>(mismatch.first - readBack.begin());
-      }
+      const uint32_t difference =
+          span.address + static_cast<uint32_t>(mismatch.first - readBack.begin());
       status("Restore: Verifying Flash ... failed!");
-      return LDR_E_VERIFY;
+      result.outcome = FlowOutcome::FailedAt(FlowStage::FlashWrite, LDR_E_VERIFY, difference);
+      return result;
     }
     done += span.end - span.address;
   }
   status("Restore: Verifying Flash ... passed!");
-  return RESULT_OK;
+  return result;
+}
+
+std::string RestoreFailureText(const RestoreResult& result, const FlashContents& contents,
+                               const RestoreOptions& options, const std::string& file) {
+  const FlowOutcome& outcome = result.outcome;
+  if (outcome.passed) return "";
+  if (outcome.stage == FlowStage::OtherProbe) {
+    const std::string serial = BackupSerialNumber(contents.header);
+    const std::string probe = options.probeSerial.empty() ? "this probe reports no serial number"
+                                                          : "this probe is " + options.probeSerial;
+    return (serial.empty() ? file + " names no probe serial number"
+                           : file + " is a backup of probe " + serial) +
+           ", " + probe + "; nothing erased";
+  }
+  std::string text;
+  if (outcome.stage == FlowStage::FlashErase) {
+    text = "erasing sector " + Hex32(outcome.address) + " failed";
+  } else if (outcome.code == LDR_E_VERIFY) {
+    text = "read back differs at " + Hex32(outcome.address);
+  } else if (result.failure.code != RESULT_OK) {
+    text = (result.failure.writing ? "could not write " : "could not read ") +
+           Hex32(result.failure.address);
+  } else {
+    text = outcome.stage == FlowStage::MemoryRead ? "reading the flash failed"
+                                                  : "programming the flash failed";
+  }
+  if (outcome.stage == FlowStage::MemoryRead) return text + "; nothing erased";
+  if (!result.leftErased.empty()) {
+    text += "; erased and not written back: ";
+    bool lost = false;
+    for (size_t i = 0; i < result.leftErased.size(); ++i) {
+      const uint32_t sector = result.leftErased[i];
+      text += (i == 0 ? "" : ", ") + Hex32(sector);
+      const auto first = contents.present.begin() + (sector - kFlashBase);
+      const auto last = first + (SectorEnd(sector) - sector);
+      if (std::find(first, last, false) != last) {
+        text += " (in part outside the file)";
+        lost = true;
+      }
+    }
+    if (lost) text += "; what those sectors held outside the file is lost";
+  }
+  if (result.firmwareUnmarked) text += "; the firmware is left unmarked and will not start";
+  if (!result.leftErased.empty() || result.firmwareUnmarked || outcome.code == LDR_E_VERIFY) {
+    text += "; restore " + file + " again to write them anew";
+  }
+  return text;
 }
 
 }  // namespace vanta

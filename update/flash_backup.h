@@ -4,16 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "link/flash_map.h"
 #include "link/link_session.h"
 #include "link/result_codes.h"
 #include "update/bulk_transfer.h"
 #include "update/firmware.h"
+#include "update/flow_outcome.h"
 
 namespace vanta {
-
-inline constexpr uint32_t kFlashBase = 0x01000000;
-inline constexpr uint32_t kFlashSize = 0x00100000;
-inline constexpr uint32_t kLoaderSectorEnd = 0x01008000;  // the loader's sector: never written
 
 struct FlashRange {
   uint32_t address = kLoaderSectorEnd;
@@ -25,11 +23,12 @@ bool RangeInsideFlash(const FlashRange& range);
 
 // Reads range from the probe and writes it to path as S-records with header as the S0 text. The
 // file is written beside path under a temporary name and renamed only when complete, so a failed
-// run never leaves a partial backup under the name asked for. Result: a transaction's code, or
-// UPDATE_E_BACKUP_FILE when the file cannot be written (fileError then says why).
-ResultCode BackupFlash(ProbeLink& link, const FlashRange& range, const std::string& header,
-                       const std::string& path, const StatusSink& status, ProgressDisplay& progress,
-                       std::string* fileError = nullptr);
+// run never leaves a partial backup under the name asked for. A failed read is a MemoryRead
+// outcome (with the address a piece gave up at, when one did); a file that cannot be written a
+// BackupFile one with UPDATE_E_BACKUP_FILE (fileError then says why).
+FlowOutcome BackupFlash(ProbeLink& link, const FlashRange& range, const std::string& header,
+                        const std::string& path, const StatusSink& status,
+                        ProgressDisplay& progress, std::string* fileError = nullptr);
 
 // The flash as a backup file describes it: a byte for every address of the flash, with the ones
 // the file names marked present.
@@ -47,19 +46,53 @@ struct BackupFileProblem {
 
 // Reads and checks the whole file: every line a well-formed S0, S3, S5 or S7 record with a correct
 // checksum, every data byte inside the flash and outside the loader's sector, at least one data
-// byte. false with problem filled at the first fault.
+// byte, no address given twice with different bytes, and an end record (S7, S8 or S9) with
+// nothing after it: a file cut short at a record boundary is refused. false with problem filled
+// at the first fault.
 bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem);
 
 // Start addresses of the sectors that hold a present byte, ascending.
 std::vector<uint32_t> TouchedSectors(const FlashContents& contents);
 
-// Erases the touched sectors (nothing else) after reading the bytes of them that the file does not
-// name, writes the file's bytes and those kept ones, the firmware validity marker
-// (the first four bytes of the firmware sector) last when that sector is among them, then reads
-// every touched sector back: LDR_E_VERIFY with *firstDifference set when it differs. Reads and
-// writes go in adaptive pieces; a piece that gives up fills failure (when given) with its address.
-ResultCode RestoreFlash(ProbeLink& link, const FlashContents& contents, const StatusSink& status,
-                        ProgressDisplay& progress, uint32_t* firstDifference = nullptr,
-                        TransferFailure* failure = nullptr);
+// The serial number the S0 text of a backup names ("vantaLink backup serial 12345678 loader ..."),
+// or "" when it names none.
+std::string BackupSerialNumber(const std::string& header);
+
+struct RestoreOptions {
+  // The connected probe's serial number as its loader reports it. A backup is written only onto
+  // the probe it names; anything else (another serial, none named, none reported) is refused
+  // before the probe is touched unless otherProbe is set.
+  std::string probeSerial;
+  bool otherProbe = false;
+  // The probe keeps its own SETUP_SECTOR (its MAC and IP addresses): the file's bytes there are
+  // left out, so the sector is neither erased nor written.
+  bool keepSetup = false;
+};
+
+struct RestoreResult {
+  FlowOutcome outcome;
+  std::vector<uint32_t> sectors;  // the sectors the restore erases and writes, ascending
+  bool setupKept = false;         // keepSetup left out bytes the file has for SETUP_SECTOR
+  // After a failure: the sectors this run erased that do not hold the file's bytes now (erased,
+  // or written in part), and whether the firmware was left without its marker.
+  std::vector<uint32_t> leftErased;
+  bool firmwareUnmarked = false;
+  TransferFailure failure;  // a piece that gave up: its address, and whether it was a write
+};
+
+// Checks the file's serial number against options (OtherProbe outcome, nothing sent), then erases
+// the touched sectors (nothing else) after reading the bytes of them that the file does not
+// name, writes the file's bytes and those kept ones, the firmware validity marker (the first four
+// bytes of the firmware sector) last when that sector is among them, then reads every touched
+// sector back. Outcomes: FlashErase at the sector whose erase failed, FlashWrite at the address a
+// piece gave up at or, with LDR_E_VERIFY, the first that reads back different.
+RestoreResult RestoreFlash(ProbeLink& link, const FlashContents& contents,
+                           const RestoreOptions& options, const StatusSink& status,
+                           ProgressDisplay& progress);
+
+// One line for the user on a failed restore: what went wrong and, after an erase, the sectors
+// left without the file's bytes and what to do; file is the backup's path.
+std::string RestoreFailureText(const RestoreResult& result, const FlashContents& contents,
+                               const RestoreOptions& options, const std::string& file);
 
 }  // namespace vanta

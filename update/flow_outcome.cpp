@@ -50,6 +50,8 @@ const char* StageName(FlowStage stage) {
       return "backup file";
     case FlowStage::RestoreFile:
       return "restore file";
+    case FlowStage::OtherProbe:
+      return "other probe";
     case FlowStage::FlashWrite:
       return "flash write";
     case FlowStage::ExtractFile:

@@ -33,6 +33,7 @@ enum class FlowStage {
   MemoryRead,       // reading probe memory on its own (command line)
   BackupFile,       // the backup file cannot be written (command line)
   RestoreFile,      // the file to restore is unreadable or malformed (command line)
+  OtherProbe,       // the backup to restore names another probe, or none; nothing was sent
   FlashWrite,       // programming flash from a backup (command line)
   ExtractFile,      // a stored setup file cannot be written out (command line)
   Options,          // an option or argument the command line refuses; nothing was sent

@@ -81,20 +81,20 @@ class Backup : public CliCommand {
     ProgressDisplay progress;
     progress.sink = &session.Progress();
     std::string fileError;
-    ResultCode code;
+    FlowOutcome outcome;
     {
       WaitCursor wait(session.View());
-      code = BackupFlash(
+      outcome = BackupFlash(
           session.Link(), range_, BackupHeader(session.Controller().Fields().identity), file_,
           [&session](const std::string& text) { session.Status(text); }, progress, &fileError);
     }
-    if (code == UPDATE_E_BACKUP_FILE) {
-      session.FailAndShow(FlowOutcome::Failed(FlowStage::BackupFile, code), fileError);
-    } else if (code != RESULT_OK) {
-      session.FailAndShow(FlowOutcome::Failed(FlowStage::MemoryRead, code),
-                          "reading the flash broke off; " + file_ + " was not written");
+    if (!outcome.passed) {
+      session.FailAndShow(outcome,
+                          outcome.stage == FlowStage::BackupFile
+                              ? fileError
+                              : "reading the flash broke off; " + file_ + " was not written");
     }
-    session.After(code == RESULT_OK);
+    session.After(outcome.passed);
   }
 
   std::string Text(const ProbeResult& r, bool) const override {
@@ -124,7 +124,10 @@ const HelpPage kBackupPage = {
     "Connects and reads the probe's flash, every sector but the loader's (0x01008000 to "
     "0x010FFFFF), or the --range given, and writes it to FILE as Motorola S-records: an S0 "
     "header naming the probe's serial number, loader version and the time, S3 records of 32 "
-    "bytes, and an S7 end record. FILE is written under a temporary name and renamed only when "
+    "bytes, and an S7 end record (restore refuses a file without it, and restores a backup only "
+    "onto "
+    "the probe its S0 header names unless given --other-probe). FILE is written under a temporary "
+    "name and renamed only when "
     "complete; a failed backup leaves no FILE behind (and an older FILE as it was).",
     "vantalink-cli backup probe-12345678.s19 --port COM1\n"
     "# just the setup block\n"

@@ -806,6 +806,7 @@ TEST_F(CliRun, RestoreRefusesABadFileBeforeTheProbeIsTouched) {
       {"S30901100000112233443B", "outside the flash"},
       {"S309010080041122334GC7", "not a hex digit"},
       {"S3080100800411223344C7", "count does not match"},
+      {"S3090100800255667788B9", "0x01008002 other bytes than an earlier line"},
   };
   const std::string file = home_.Path() + "/bad.s19";
   for (const auto& row : rows) {
@@ -816,9 +817,22 @@ TEST_F(CliRun, RestoreRefusesABadFileBeforeTheProbeIsTouched) {
     EXPECT_NE(run.err.find(row.why), std::string::npos) << run.err;
     EXPECT_EQ(nlohmann::json::parse(run.out)["line"], 3) << run.out;
   }
-  EXPECT_TRUE(probe.CommandLog().empty()) << "a refused file must not reach the probe";
+  // Cut short at a record boundary: every backup ends with its S7.
   WriteText(file, "S0050000414277\n" + good);
-  ASSERT_EQ(RunCliWith({"restore", file, "--port", probe.DevicePath(), "--stay-in-loader"}).status,
+  RunOutput run = RunCliWith({"restore", file, "--port", probe.DevicePath()});
+  EXPECT_EQ(run.status, EXIT_IMAGE);
+  EXPECT_NE(run.err.find("bad.s19 line 2: the file ends without an S7"), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(probe.CommandLog().empty()) << "a refused file must not reach the probe";
+  // A header naming no probe is taken only on request; a record given twice alike is harmless.
+  WriteText(file, "S0050000414277\n" + good + "S307010080023344FE\nS70500000000FA\n");
+  run = RunCliWith({"restore", file, "--port", probe.DevicePath(), "--stay-in-loader"});
+  EXPECT_EQ(run.status, EXIT_USAGE);
+  EXPECT_NE(run.err.find("bad.s19 names no probe serial number"), std::string::npos) << run.err;
+  EXPECT_TRUE(probe.ReadFlash(0x01000000, 0x100000) == before) << "refused: nothing erased";
+  ASSERT_EQ(RunCliWith({"restore", file, "--port", probe.DevicePath(), "--stay-in-loader",
+                        "--other-probe"})
+                .status,
             0);
   std::vector<uint8_t> expected = before;  // 0x55 at 0x01008100 kept beside the file's bytes
   expected[0x8000] = 0x11, expected[0x8001] = 0x22, expected[0x8002] = 0x33;
