@@ -64,6 +64,30 @@ FlowStage TransmitStage(ResultCode code) {
   }
 }
 
+// What a configuration or register file failure lacked, for the outcome ("" for other failures);
+// the file it concerned comes back in the transmit report.
+const char* ConfigFaultExpected(ConfigFault fault) {
+  switch (fault) {
+    case ConfigFault::None:
+      return "";
+    case ConfigFault::ConfigMissing:
+      return "a configuration file that exists and can be opened";
+    case ConfigFault::ConfigUnreadable:
+      return "a configuration file that can be read to its end";
+    case ConfigFault::ConfigTooLarge:
+      return "a configuration file under 64 KiB";
+    case ConfigFault::RegisterMissing:
+      return "a register file that exists and can be opened";
+    case ConfigFault::RegisterUnreadable:
+      return "a register file that can be read to its end";
+    case ConfigFault::RegisterPathTooLong:
+      return "a register file path of at most 255 characters";
+    case ConfigFault::RegisterImageFull:
+      return "a register image under 64 KiB";
+  }
+  return "";
+}
+
 }  // namespace
 
 UpdateOffer UpdateRule(const DialogFields& fields) {
@@ -276,9 +300,11 @@ FlowOutcome DialogController::OnErase() {
 FlowOutcome DialogController::OnTransmit(TransmitReport* report) {
   if (!ExchangeData(view_, fields_, Exchange::Save)) return FlowOutcome::Failed(FlowStage::Form);
 
+  TransmitReport local;
+  TransmitReport& out = report != nullptr ? *report : local;
   WaitCursor wait(view_);
   view_.SetStatus("Writing setup data ....");
-  const ResultCode result = TransmitSetup(*link_, fields_.setup, report);
+  const ResultCode result = TransmitSetup(*link_, fields_.setup, &out);
   wait.End();
 
   if (result == RESULT_OK) {
@@ -287,7 +313,9 @@ FlowOutcome DialogController::OnTransmit(TransmitReport* report) {
   }
   view_.SetStatus("Writing setup data failed!");
   view_.ShowMessage("Transfer failed!", "Error", MessageIcon::Exclamation, MessageButtons::Ok);
-  return FlowOutcome::Failed(TransmitStage(result), result);
+  FlowOutcome outcome = FlowOutcome::Failed(TransmitStage(result), result);
+  outcome.problem.expected = ConfigFaultExpected(out.problem.fault);
+  return outcome;
 }
 
 }  // namespace vanta

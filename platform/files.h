@@ -53,6 +53,10 @@ std::vector<std::string> ListVisibleEntries(const std::string& dir);
 // True when path names a directory (following links).
 bool IsDirectory(const std::string& path);
 
+// Creates the directory path and any of its parents that are missing (as the umask allows); true
+// when it exists as a directory afterwards, else false with error set (the system's reason).
+bool MakeDirectories(const std::string& path, std::string& error);
+
 // Reads a file line by line in text mode: CR LF reaches the caller as one LF, and the line end
 // stays attached. One ReadLine takes at most bufferSize - 1 characters, like fgets with a buffer
 // of bufferSize: the rest of a longer line comes with the next call.

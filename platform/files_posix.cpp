@@ -137,6 +137,21 @@ bool CanCreateFileBeside(const std::string& path, std::string& error) {
   return true;
 }
 
+bool MakeDirectories(const std::string& path, std::string& error) {
+  // Each parent in turn, from the first separator on; one that exists already is no failure.
+  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+    const std::string part = path.substr(0, at);
+    if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = "Cannot create the directory " + part + ": " + std::strerror(errno);
+      return false;
+    }
+    if (at == std::string::npos) break;
+  }
+  if (IsDirectory(path)) return true;
+  error = path + " exists and is no directory";
+  return false;
+}
+
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error) {
   std::string temporary = path + ".XXXXXX";
   const int fd = mkstemp(temporary.data());

@@ -158,6 +158,23 @@ bool CanCreateFileBeside(const std::string& path, std::string& error) {
   return true;
 }
 
+bool MakeDirectories(const std::string& path, std::string& error) {
+  // Each parent in turn, at either separator; a drive ("C:") or one that exists is no failure.
+  for (size_t at = path.find_first_of("/\\", 1);; at = path.find_first_of("/\\", at + 1)) {
+    const std::string part = path.substr(0, at);
+    if (!part.empty() && part.back() != ':' && !IsDirectory(part) &&
+        CreateDirectoryA(part.c_str(), nullptr) == 0 && GetLastError() != ERROR_ALREADY_EXISTS) {
+      error =
+          "Cannot create the directory " + part + ": " + detail::SystemErrorText(GetLastError());
+      return false;
+    }
+    if (at == std::string::npos) break;
+  }
+  if (IsDirectory(path)) return true;
+  error = path + " exists and is no directory";
+  return false;
+}
+
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error) {
   char temporary[MAX_PATH + 16];
   if (!CreateTemporaryBeside(path, temporary, error)) return false;

@@ -36,23 +36,6 @@ std::string LinkTarget(const std::string& path) {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
-bool MakeDirectories(const std::string& path, std::string& error) {
-  std::string partial;
-  size_t from = 0;
-  while (from <= path.size()) {
-    const size_t slash = path.find('/', from);
-    const size_t end = slash == std::string::npos ? path.size() : slash;
-    partial = path.substr(0, end);
-    if (!partial.empty() && mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
-      error = "Cannot create the directory " + partial + ": " + ErrorText(errno);
-      return false;
-    }
-    if (slash == std::string::npos) break;
-    from = slash + 1;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string PortLinkDirectory() {

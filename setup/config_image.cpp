@@ -119,32 +119,75 @@ int32_t ForEachRegsFile(const uint8_t* config, const RegsFileVisitor& onFile) {
   }
 }
 
+std::string ConfigProblemText(const ConfigProblem& problem) {
+  const std::string named =
+      "the register file '" + problem.file + "' named in '" + problem.configFile + "'";
+  const std::string config = "the configuration file '" + problem.configFile + "'";
+  switch (problem.fault) {
+    case ConfigFault::None:
+      return "";
+    case ConfigFault::ConfigMissing:
+      return config + " is missing or cannot be opened";
+    case ConfigFault::ConfigUnreadable:
+      return config + " cannot be read to its end";
+    case ConfigFault::ConfigTooLarge:
+      return config + " holds 64 KiB or more";
+    case ConfigFault::RegisterMissing:
+      return named + " is missing or cannot be opened";
+    case ConfigFault::RegisterUnreadable:
+      return named + " cannot be read to its end (a directory, or a read error)";
+    case ConfigFault::RegisterPathTooLong:
+      return named + " has a path of more than 255 characters";
+    case ConfigFault::RegisterImageFull:
+      return "the register image reaches 64 KiB with " + named;
+  }
+  return "";
+}
+
 int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image,
-                           const RegisterFileReader& read) {
+                           const RegisterFileReader& read, ConfigProblem* problem) {
   size_t imageLength = 0;
+  const auto refuse = [&](ConfigFault fault, const std::string& path) {
+    if (problem != nullptr) *problem = {fault, path, configPath};
+    return int32_t{SETUP_E_REG_FILE};
+  };
   const int32_t rc = ForEachRegsFile(config, [&](uint32_t number, const std::string& name) {
     const std::string path =
         !name.empty() && name[0] == '$' ? ConfigRelativePath(configPath, name.substr(1)) : name;
-    if (path.size() > kMaxPath) return int32_t{SETUP_E_REG_FILE};
+    if (path.size() > kMaxPath) return refuse(ConfigFault::RegisterPathTooLong, path);
     // The tag goes in first, as the probe reads it; a failure below drops the whole image.
     image[imageLength] = static_cast<uint8_t>((number & 0x3Fu) | 0x80u);
     const int64_t n = read(path, image + imageLength + 1, kConfigLimit - imageLength - 1);
-    if (n < 0) return int32_t{SETUP_E_REG_FILE};
+    if (n == -1) return refuse(ConfigFault::RegisterMissing, path);
+    if (n < 0) return refuse(ConfigFault::RegisterUnreadable, path);
     imageLength += 1 + static_cast<size_t>(n);
-    if (imageLength >= kConfigLimit) return int32_t{SETUP_E_REG_FILE};
+    if (imageLength >= kConfigLimit) return refuse(ConfigFault::RegisterImageFull, path);
     return int32_t{0};
   });
   return rc != 0 ? rc : static_cast<int32_t>(imageLength);
 }
 
-ResultCode LoadConfigImage(const std::string& configPath, ConfigImage& out) {
+ResultCode LoadConfigImage(const std::string& configPath, ConfigImage& out,
+                           ConfigProblem* problem) {
   out.config.assign(kConfigLimit, kFill);
   out.image.assign(kConfigLimit, kFill);
   out.configLength = 0;
   out.imageLength = 0;
   const int32_t configLength = LoadConfigFile(configPath, out.config.data());
-  if (configLength < 0) return configLength;
-  const int32_t imageLength = BuildRegisterImage(out.config.data(), configPath, out.image.data());
+  if (configLength < 0) {
+    if (problem != nullptr) {
+      // LoadConfigFile says no more than its code; the file layer tells the three apart.
+      std::vector<uint8_t> probe(kConfigLimit);
+      const int64_t n = ReadFileBytes(configPath, probe.data(), probe.size());
+      const ConfigFault fault = n == -1 ? ConfigFault::ConfigMissing
+                                : n < 0 ? ConfigFault::ConfigUnreadable
+                                        : ConfigFault::ConfigTooLarge;
+      *problem = {fault, configPath, configPath};
+    }
+    return configLength;
+  }
+  const int32_t imageLength =
+      BuildRegisterImage(out.config.data(), configPath, out.image.data(), ReadFileBytes, problem);
   if (imageLength < 0) return imageLength;
   out.configLength = configLength;
   out.imageLength = imageLength;

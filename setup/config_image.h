@@ -46,12 +46,37 @@ using RegisterFileReader =
 using RegsFileVisitor = std::function<int32_t(uint32_t number, const std::string& name)>;
 int32_t ForEachRegsFile(const uint8_t* config, const RegsFileVisitor& onFile);
 
+// Which failure stopped a stand-alone configuration before anything was written, and the file it
+// concerned: SETUP_E_CONFIG_FILE and SETUP_E_REG_FILE each stand for several.
+enum class ConfigFault {
+  None,
+  ConfigMissing,        // the configuration file cannot be opened (missing, no access, no name)
+  ConfigUnreadable,     // reading it failed part-way
+  ConfigTooLarge,       // it holds 65536 bytes or more
+  RegisterMissing,      // a register file cannot be opened (missing, no access)
+  RegisterUnreadable,   // reading a register file failed part-way (a directory, a read error)
+  RegisterPathTooLong,  // a register file's path passes 255 characters
+  RegisterImageFull,    // the register image reaches 65536 bytes with a register file
+};
+
+struct ConfigProblem {
+  ConfigFault fault = ConfigFault::None;
+  std::string file;        // the file concerned: the register file's path as opened
+  std::string configFile;  // the configuration file's path
+};
+
+// The problem in one line for a user ("the register file /cfg/x.def named in /cfg/probe.cfg is
+// missing or cannot be opened"); "" for None.
+std::string ConfigProblemText(const ConfigProblem& problem);
+
 // Scans config (kConfigLimit bytes, ended by a 0xFF; a UTF-8 byte-order mark at its start is
 // passed over) and builds the register image into image
 // (kConfigLimit bytes, filled with 0xFF first). Returns its length or SETUP_E_REG_FILE (a file
 // that cannot be opened or read, a path over 255 characters, an image of 65536 bytes).
+// problem (when given) says which failure it was and names the register file.
 int32_t BuildRegisterImage(const uint8_t* config, const std::string& configPath, uint8_t* image,
-                           const RegisterFileReader& read = ReadFileBytes);
+                           const RegisterFileReader& read = ReadFileBytes,
+                           ConfigProblem* problem = nullptr);
 
 // Both buffers of a loaded stand-alone configuration.
 struct ConfigImage {
@@ -62,8 +87,10 @@ struct ConfigImage {
 };
 
 // Loads the configuration file and builds the register image; 0, SETUP_E_CONFIG_FILE or
-// SETUP_E_REG_FILE. Nothing is sent to the probe.
-ResultCode LoadConfigImage(const std::string& configPath, ConfigImage& out);
+// SETUP_E_REG_FILE, with problem (when given) saying which failure and which file. Nothing is
+// sent to the probe.
+ResultCode LoadConfigImage(const std::string& configPath, ConfigImage& out,
+                           ConfigProblem* problem = nullptr);
 
 // Writes a loaded configuration in 1024-byte chunks at CONFIG_SECTOR and REGISTER_IMAGE_AREA
 // (areas already erased); the first failing ProgramMemory code ends it.

@@ -66,7 +66,7 @@ ResultCode TransmitSetup(ProbeLink& link, const SetupTexts& texts, TransmitRepor
   out.standAlone = ParseDottedQuad(texts.configHostText) == kInvalidAddress;
   ConfigImage configImage;
   if (out.standAlone) {
-    result = LoadConfigImage(texts.configFileText, configImage);
+    result = LoadConfigImage(texts.configFileText, configImage, &out.problem);
     if (result != RESULT_OK) return result;
   }
 

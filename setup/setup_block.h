@@ -7,6 +7,7 @@
 
 #include "link/link_session.h"
 #include "link/result_codes.h"
+#include "setup/config_image.h"
 
 namespace vanta {
 
@@ -29,6 +30,8 @@ struct TransmitReport {
   bool standAlone = false;   // the host was all ones
   uint32_t configBytes = 0;  // configuration file length
   uint32_t registerImageBytes = 0;
+  // SETUP_E_CONFIG_FILE, SETUP_E_REG_FILE: which failure it was and the file it concerned.
+  ConfigProblem problem;
 };
 
 // Reads the identity, builds the block, loads the configuration and register files when the host

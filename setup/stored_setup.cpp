@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "link/loader.h"
+#include "platform/files.h"
 #include "setup/config_image.h"
 
 namespace vanta {
@@ -122,6 +123,81 @@ std::vector<RegisterRecord> SplitRegisterImage(const std::vector<uint8_t>& confi
     position = end;
   }
   return records;
+}
+
+std::string ExtractedName(const std::string& given, bool isConfigFile) {
+  std::string name = given;
+  if (isConfigFile) {
+    const size_t separator = name.find_last_of("/\\");
+    if (separator != std::string::npos) name.erase(0, separator + 1);
+  } else if (!name.empty() && name[0] == '$') {
+    name.erase(0, 1);
+  }
+  if (name.empty() || name[0] == '/' || name[0] == '\\') return "";
+  if (name.size() >= 2 && name[1] == ':') return "";  // a drive: C:\cfg\r.def
+  for (const char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return "";
+  }
+  // Every part, split at either separator, must stay inside: no ".." anywhere.
+  for (size_t start = 0; start <= name.size();) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return "";
+    start = end + 1;
+  }
+  if (name == "." || name.back() == '/' || name.back() == '\\') return "";
+  return name;
+}
+
+ExtractResult ExtractStoredSetup(const StoredSetup& setup, const std::string& dir) {
+  ExtractResult result;
+  const auto fail = [&result](const std::string& error) {
+    if (result.passed) result.error = error;
+    result.passed = false;
+  };
+  std::string error;
+  if (!MakeDirectories(dir, error)) {
+    fail(error);
+    return result;
+  }
+  const std::string base = DirectoryPrefix(dir);
+  std::vector<std::pair<std::string, std::string>> done;  // name, content
+  const auto write = [&](const std::string& given, const std::string& fallback, bool isConfig,
+                         const uint8_t* data, size_t size) {
+    const std::string name = given.empty() ? fallback : ExtractedName(given, isConfig);
+    if (name.empty()) {
+      result.refused.push_back(given);
+      fail("'" + given + "' would be written outside " + dir + "; left out");
+      return;
+    }
+    const std::string content(data, data + size);
+    for (const auto& [path, bytes] : done) {
+      if (path != name) continue;
+      // A file the configuration names twice was stored twice; only a different copy is news.
+      if (bytes != content) fail(base + name + " is stored twice with different contents");
+      return;
+    }
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos && !MakeDirectories(base + name.substr(0, slash), error)) {
+      fail(error);
+      return;
+    }
+    if (!ReplaceFileContents(base + name, content, error)) {
+      fail(error);
+      return;
+    }
+    done.emplace_back(name, content);
+    result.written.push_back(base + name);
+  };
+  write(setup.texts.configFileText, "configuration.cfg", true, setup.configFile.data(),
+        setup.configFile.size());
+  for (size_t i = 0; i < setup.records.size(); ++i) {
+    const RegisterRecord& record = setup.records[i];
+    write(record.name, "register-" + std::to_string(i + 1) + ".def", false,
+          setup.registerImage.data() + record.offset, record.size);
+  }
+  return result;
 }
 
 ResultCode ReadStoredSetup(ProbeLink& link, StoredSetup& setup) {

@@ -50,6 +50,26 @@ std::vector<RegisterRecord> SplitRegisterImage(const std::vector<uint8_t>& confi
 // Reads count bytes of probe memory from address into dest: RESULT_OK or the read's code.
 using MemoryReader = std::function<ResultCode(uint32_t address, uint32_t count, uint8_t* dest)>;
 
+// The path, relative to an extract directory, under which a stored file named name is written:
+// a register file's name as its FILE line gives it ("$x/r.def" beside the configuration becomes
+// "x/r.def", so the extracted configuration can be transmitted again from there), the
+// configuration file under its last part. "" for a name that would leave the directory (absolute,
+// a drive, a ".." part, '/' or '\\' either way), or holds control bytes.
+std::string ExtractedName(const std::string& name, bool isConfigFile);
+
+struct ExtractResult {
+  bool passed = true;
+  std::vector<std::string> written;  // the paths written, the configuration file first
+  std::vector<std::string> refused;  // names left out: they would leave the directory
+  std::string error;                 // the first failure, in one line ("" none)
+};
+
+// Writes a stand-alone setup's configuration file and register files into dir, which is created
+// when missing, each under its ExtractedName (a record the configuration names no file for as
+// "register-N.def"). A name refused, a second record under a name already written with other
+// bytes, or a file that cannot be written fails the result; the other files are still written.
+ExtractResult ExtractStoredSetup(const StoredSetup& setup, const std::string& dir);
+
 // Reads the block and, for a stand-alone setup, the configuration file and register image from
 // the probe, with ReadMemory or through read (a reader that confirms what it reads on a noisy
 // line). The first failing read's code ends it.

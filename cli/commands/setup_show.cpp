@@ -1,6 +1,4 @@
 // setup show: the network setup the probe holds, and with --extract its stored files.
-#include <set>
-
 #include "cli/commands/command.h"
 #include "platform/files.h"
 #include "setup/setup_block.h"
@@ -25,13 +23,13 @@ class SetupShow : public CliCommand {
         .add_option("--extract", extract_,
                     "write the stored configuration file and register files into DIR")
         ->option_text("DIR");
-    // Options on what setup show reads or writes out go here, beside Extract.
   }
 
   Failure Check(const CheckContext& context) override {
     if (extract_.empty()) return Failure::None();
     if (context.namedTargets > 1) return UsageFailure("--extract serves one probe at a time");
-    if (!IsDirectory(extract_)) return UsageFailure("--extract " + extract_ + " is no directory");
+    std::string made;  // made when missing, before the probe is read
+    if (!MakeDirectories(extract_, made)) return UsageFailure("--extract: " + made);
     return Failure::None();
   }
 
@@ -168,36 +166,12 @@ class SetupShow : public CliCommand {
   }
 
   // Writes the stored configuration file and register files into the --extract directory, under
-  // the last part of the names the setup gives them.
+  // the names the setup gives them.
   void Extract(ProbeResult& result, SetupFacts& facts) const {
-    const StoredSetup& setup = facts.setup;
-    const std::string dir = DirectoryPrefix(extract_);
-    std::set<std::string> used;
-    auto fileName = [&used](std::string name, const std::string& fallback) {
-      if (!name.empty() && name[0] == '$') name.erase(0, 1);
-      const size_t slash = name.find_last_of("/\\");
-      if (slash != std::string::npos) name.erase(0, slash + 1);
-      name = Printable(name);
-      if (name.empty() || name == "." || name == "..") name = fallback;
-      while (!used.insert(name).second) name = "_" + name;
-      return name;
-    };
-    auto write = [&](const std::string& name, const uint8_t* data, size_t size) {
-      std::string error;
-      const std::string path = dir + name;
-      if (!ReplaceFileContents(path, std::string(data, data + size), error)) {
-        Fail(result, FlowOutcome::Failed(FlowStage::ExtractFile), error);
-        return;
-      }
-      facts.extracted.push_back(path);
-    };
-    write(fileName(setup.texts.configFileText, "configuration.cfg"), setup.configFile.data(),
-          setup.configFile.size());
-    for (size_t i = 0; i < setup.records.size(); ++i) {
-      const RegisterRecord& record = setup.records[i];
-      write(fileName(record.name, "register-" + std::to_string(i + 1) + ".def"),
-            setup.registerImage.data() + record.offset, record.size);
-    }
+    const ExtractResult extracted = ExtractStoredSetup(facts.setup, extract_);
+    if (!extracted.passed)
+      Fail(result, FlowOutcome::Failed(FlowStage::ExtractFile), extracted.error);
+    facts.extracted = extracted.written;
   }
 
   std::string action_, extract_;
@@ -214,7 +188,10 @@ const HelpPage kSetupPage = {
     "configuration file stored at 0x010C0000 (size and first lines) and the register records "
     "at 0x010D0000 (tag, size and the name the configuration gives each).\n\n"
     "--extract DIR writes the stored configuration file and every register file into DIR, "
-    "under the names the setup gives them. --json prints the same as one object.",
+    "under the names the configuration uses ($x/r.def as x/r.def, sub-folders made), so the "
+    "extracted configuration can be transmitted again; DIR is created when missing. A name that "
+    "would leave DIR (absolute, a drive, ..) is refused and written nowhere. --json prints the "
+    "same as one object.",
     "vantalink-cli setup show --port COM1\n"
     "vantalink-cli setup show --port COM1 --json --extract ./from-probe"};
 

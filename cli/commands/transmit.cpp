@@ -1,6 +1,7 @@
 // transmit: the Transmit button's flow with the five setup texts from options, else from what the
 // window saved; afterwards what the probe holds, read back and decoded.
 #include "cli/commands/command.h"
+#include "setup/config_image.h"
 #include "setup/setup_block.h"
 #include "setup/stored_setup.h"
 #include "update/bulk_transfer.h"
@@ -104,15 +105,9 @@ class Transmit : public CliCommand {
     TransmitFacts& facts = session.Result().Own<TransmitFacts>();
     const FlowOutcome outcome = controller.OnTransmit(&facts.report);
     if (!outcome.passed) {
-      std::string detail;
-      if (outcome.stage == FlowStage::ConfigFile) {
-        detail = "the configuration file '" + texts_.configFileText +
-                 "' is missing, unreadable or 64 KiB or more";
-      } else if (outcome.stage == FlowStage::RegisterFile) {
-        // Where the register file's name and cause are told apart (left for that change).
-        detail = "a register file named in '" + texts_.configFileText +
-                 "' is missing or unreadable, or the register image reaches 64 KiB";
-      }
+      const bool fileStage =
+          outcome.stage == FlowStage::ConfigFile || outcome.stage == FlowStage::RegisterFile;
+      const std::string detail = fileStage ? ConfigProblemText(facts.report.problem) : "";
       Fail(session.Result(), outcome, detail);
       session.Result().facts.reset();
       return;

@@ -63,4 +63,40 @@ expect 7 transmit --port COM1 --ip 10.7.7.7 --host 255.255.255.255 --config "$wo
 contains "$err" "Transfer failed!" "missing configuration file"
 expect 0 read-memory 0x01008008 4 --port COM1 --stay-in-loader
 contains "$out" "01008008  0A 01 02 03" "nothing erased for a missing file"
+
+# A register file that is missing, and one that fills the register image: each named, and told
+# apart, on the line and in the outcome.
+printf '[REGS]\nFILE $regs.def\nFILE $sub/gone.def\n' >"$work/gone.cfg"
+expect 7 transmit --port COM1 --host 255.255.255.255 --config "$work/gone.cfg" --stay-in-loader --json
+contains "$err" "the register file '$work/sub/gone.def' named in '$work/gone.cfg' is missing or cannot be opened" "missing register file"
+[ "$(json 'j[0]["error"]["stage"]')" = "register file" ] || fail "register file stage: $out"
+head -c 65535 /dev/zero >"$work/big.def"
+printf '[REGS]\nFILE $big.def\n' >"$work/big.cfg"
+expect 7 transmit --port COM1 --host 255.255.255.255 --config "$work/big.cfg" --stay-in-loader
+contains "$err" "the register image reaches 64 KiB with the register file '$work/big.def'" "full image"
+
+# setup show --extract into a directory that does not exist yet: the names the configuration
+# uses, sub-folders kept, so the extracted configuration transmits again as it is.
+mkdir -p "$work/x" "$work/y"
+printf 'REG X\n' >"$work/x/r.def"
+printf 'REG Y 1\n' >"$work/y/r.def"
+printf '[REGS]\nFILE $x/r.def\nFILE $y/r.def\n' >"$work/two.cfg"
+expect 0 transmit --port COM1 --host 255.255.255.255 --config "$work/two.cfg" --stay-in-loader
+expect 0 read-memory 0x010D0000 20 --port COM1 --stay-in-loader --json
+image=$(json 'j["data"]')
+expect 0 setup show --port COM1 --extract "$work/out/new" --stay-in-loader
+for name in two.cfg x/r.def y/r.def; do
+  cmp -s "$work/$name" "$work/out/new/$name" || fail "extracted $name: $(ls -R "$work/out")"
+done
+expect 0 transmit --port COM1 --host 255.255.255.255 --config "$work/out/new/two.cfg" --stay-in-loader
+expect 0 read-memory 0x010D0000 20 --port COM1 --stay-in-loader --json
+[ "$(json 'j["data"]')" = "$image" ] || fail "the extracted configuration transmitted again: $out"
+# A name that leads above the directory is refused and written nowhere; the others are written.
+mkdir -p "$work/cfg"
+printf 'REG U\n' >"$work/up.def"
+printf '[REGS]\nFILE $../up.def\nFILE $../x/r.def\n' >"$work/cfg/up.cfg"
+expect 0 transmit --port COM1 --host 255.255.255.255 --config "$work/cfg/up.cfg" --stay-in-loader
+expect 1 setup show --port COM1 --extract "$work/cfg/deep" --stay-in-loader
+contains "$err" "'\$../up.def' would be written outside $work/cfg/deep" "escaping name"
+[ ! -e "$work/cfg/up.def" ] && [ -f "$work/cfg/deep/up.cfg" ] || fail "escape: $(ls -R "$work/cfg")"
 echo "cli_transmit: ok"
