@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "setup/stored_setup.h"
 
 namespace vanta {
 namespace {
@@ -384,6 +385,31 @@ TEST(ConfigImage, LoadsBothBuffersOrNothing) {
   EXPECT_EQ(LoadConfigImage(kData + "missing_register_file.cfg", image), SETUP_E_REG_FILE);
   EXPECT_EQ(image.imageLength, 0);
   EXPECT_EQ(image.configLength, 0);
+}
+
+// Extracted files keep the configuration's own names, and none lands outside the directory.
+TEST(StoredSetupExtract, NamesStayInsideTheDirectory) {
+  const struct {
+    const char* name;
+    bool isConfigFile;
+    const char* expected;  // "" refused
+  } rows[] = {
+      {"$x/r.def", false, "x/r.def"},
+      {"$y/r.def", false, "y/r.def"},
+      {"r.def", false, "r.def"},
+      {"/cfg/probe.cfg", true, "probe.cfg"},
+      {"C:\\cfg\\probe.cfg", true, "probe.cfg"},
+      {"$../up.def", false, ""},
+      {"$x/../../up.def", false, ""},
+      {"$x\\..\\up.def", false, ""},
+      {"/etc/r.def", false, ""},
+      {"C:\\r.def", false, ""},
+      {"$a\nb.def", false, ""},
+      {"$..x/r.def", false, "..x/r.def"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ExtractedName(row.name, row.isConfigFile), row.expected) << row.name;
+  }
 }
 
 }  // namespace
