@@ -23,6 +23,14 @@ std::string DirectoryPrefix(const std::string& dir) {
   return dir + PathSeparator();
 }
 
+std::string ProgramDirectory() {
+  const std::string path = ProgramPath();
+  for (size_t end = path.size(); end > 0; --end) {
+    if (IsPathSeparator(path[end - 1])) return path.substr(0, end);
+  }
+  return "./";
+}
+
 TextFile::~TextFile() {
   Close();
 }

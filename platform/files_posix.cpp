@@ -53,13 +53,6 @@ std::string UserDataDirectory() {
   return XdgDirectory("XDG_DATA_HOME", "/.local/share");
 }
 
-std::string ProgramDirectory() {
-  const std::string path = ProgramPath();
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return "./";
-  return path.substr(0, slash + 1);
-}
-
 std::FILE* detail::OpenForReading(const std::string& path) {
   return std::fopen(path.c_str(), "rb");
 }

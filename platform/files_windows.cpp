@@ -78,13 +78,6 @@ std::string UserDataDirectory() {
   return FolderOf("LOCALAPPDATA", ".");
 }
 
-std::string ProgramDirectory() {
-  const std::string path = ProgramPath();
-  const size_t slash = path.find_last_of("\\/");
-  if (slash == std::string::npos) return "./";
-  return path.substr(0, slash + 1);
-}
-
 char PathSeparator() {
   return '\\';
 }
