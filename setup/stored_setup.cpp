@@ -200,14 +200,6 @@ ExtractResult ExtractStoredSetup(const StoredSetup& setup, const std::string& di
   return result;
 }
 
-ResultCode ReadStoredSetup(ProbeLink& link, StoredSetup& setup) {
-  return ReadStoredSetup(
-      [&link](uint32_t address, uint32_t count, uint8_t* dest) {
-        return ReadMemory(link, address, static_cast<uint16_t>(count), dest);
-      },
-      setup);
-}
-
 ResultCode ReadStoredSetup(const MemoryReader& read, StoredSetup& setup) {
   SetupBlock block{};
   ResultCode rc = read(SETUP_SECTOR, kSetupBlockSize, block.data());

@@ -70,10 +70,9 @@ struct ExtractResult {
 // bytes, or a file that cannot be written fails the result; the other files are still written.
 ExtractResult ExtractStoredSetup(const StoredSetup& setup, const std::string& dir);
 
-// Reads the block and, for a stand-alone setup, the configuration file and register image from
-// the probe, with ReadMemory or through read (a reader that confirms what it reads on a noisy
-// line). The first failing read's code ends it.
-ResultCode ReadStoredSetup(ProbeLink& link, StoredSetup& setup);
+// Reads the block and, for a stand-alone setup, the configuration file and register image through
+// read (a reader that confirms what it reads on a noisy line). The first failing read's code ends
+// it.
 ResultCode ReadStoredSetup(const MemoryReader& read, StoredSetup& setup);
 
 }  // namespace vanta

@@ -3,7 +3,7 @@
 #include "platform/files.h"
 #include "setup/setup_block.h"
 #include "setup/stored_setup.h"
-#include "update/bulk_transfer.h"
+#include "update/setup_reading.h"
 
 namespace vanta::cli {
 namespace {
@@ -13,6 +13,7 @@ constexpr size_t kShownLines = 5;  // of a stored configuration file
 struct SetupFacts : CommandFacts {
   StoredSetup setup;
   std::vector<std::string> extracted;  // the paths written by --extract
+  std::vector<std::string> refused;    // names --extract left out: they would leave DIR
 };
 
 class SetupShow : public CliCommand {
@@ -35,30 +36,17 @@ class SetupShow : public CliCommand {
 
   void Run(ProbeSession& session) const override {
     StoredSetup setup;
-    ResultCode code;
-    TransferFailure failure;
+    FlowOutcome outcome;
     {
       WaitCursor wait(session.View());
       session.Status("Reading setup data ...");
-      // In adaptive pieces, confirmed on a line that has shown faults: what is shown may be all
-      // the user has of the setup.
-      BulkTransfer transfer(session.Link());
-      code = ReadStoredSetup(
-          [&transfer](uint32_t address, uint32_t count, uint8_t* dest) {
-            return transfer.Read(address, count, dest);
-          },
-          setup);
-      failure = transfer.Failure();
+      outcome = ReadProbeSetup(session.Link(), setup);
     }
-    if (code != RESULT_OK) {
+    if (!outcome.passed) {
       session.Status("Reading setup data failed!");
-      if (failure.code != RESULT_OK) {
-        session.FailAndShow(FlowOutcome::FailedAt(FlowStage::MemoryRead, code, failure.address),
-                            "reading the setup failed at " + Hex32(failure.address));
-      } else {
-        session.FailAndShow(FlowOutcome::Failed(FlowStage::MemoryRead, code),
-                            "reading the setup failed");
-      }
+      session.FailAndShow(outcome, outcome.hasAddress
+                                       ? "reading the setup failed at " + Hex32(outcome.address)
+                                       : "reading the setup failed");
       return;
     }
     session.Status("Reading setup data passed!");
@@ -98,6 +86,9 @@ class SetupShow : public CliCommand {
               Printable(record.name) + "\n";
     }
     for (const std::string& path : f->extracted) text += "Extracted:    " + path + "\n";
+    for (const std::string& name : f->refused) {
+      text += "Not extracted: \"" + Printable(name) + "\" would leave " + extract_ + "\n";
+    }
     return text + Gap(single);
   }
 
@@ -139,7 +130,10 @@ class SetupShow : public CliCommand {
     j["registerImage"] = {{"address", Hex32(REGISTER_IMAGE_AREA)},
                           {"bytes", s.registerImage.size()},
                           {"records", records}};
-    if (!extract_.empty()) j["extracted"] = f->extracted;
+    if (!extract_.empty()) {
+      j["extracted"] = f->extracted;
+      j["refused"] = f->refused;
+    }
   }
 
  private:
@@ -172,6 +166,7 @@ class SetupShow : public CliCommand {
     if (!extracted.passed)
       Fail(result, FlowOutcome::Failed(FlowStage::ExtractFile), extracted.error);
     facts.extracted = extracted.written;
+    facts.refused = extracted.refused;
   }
 
   std::string action_, extract_;

@@ -98,5 +98,6 @@ printf '[REGS]\nFILE $../up.def\nFILE $../x/r.def\n' >"$work/cfg/up.cfg"
 expect 0 transmit --port COM1 --host 255.255.255.255 --config "$work/cfg/up.cfg" --stay-in-loader
 expect 1 setup show --port COM1 --extract "$work/cfg/deep" --stay-in-loader
 contains "$err" "'\$../up.def' would be written outside $work/cfg/deep" "escaping name"
+contains "$out" "Not extracted: \"\$../up.def\" would leave $work/cfg/deep" "refused name listed"
 [ ! -e "$work/cfg/up.def" ] && [ -f "$work/cfg/deep/up.cfg" ] || fail "escape: $(ls -R "$work/cfg")"
 echo "cli_transmit: ok"
