@@ -171,4 +171,28 @@ for line in open(sys.argv[2]):
         image[address:address + len(data)] = data
 assert flash == bytes(image[4:]), "differs"
 PY
+# A second Ctrl-C abandons the probe half way and names it and its step, also when standard error
+# is a file; the log says so too.
+start_sim w5 --serial 20000005 --firmware-version 3 --program-busy-ms 200
+mkdir -p "$work/bench2"
+"$cli" update --watch --watch-dir "$work/bench2" --log "$work/bench2.log" --speed 115200 \
+  --image-dir "$work/img2" --stay-in-loader >"$work/watch.out" 2>"$work/watch.err" </dev/null &
+watch_pid=$!
+sim_pids+=("$watch_pid")
+await "watching $work/bench2" "$work/watch.err" "second watch start"
+ln -s "$w5" "$work/bench2/f"
+await "f: Firmware: Programming Flash" "$work/watch.err" "f's update"
+kill -INT "$watch_pid"
+await "stopping: the 1 probe(s)" "$work/watch.err" "first stop"
+kill -INT "$watch_pid"
+set +e
+wait "$watch_pid"
+status=$?
+set -e
+[ "$status" = 1 ] || fail "abandoned watch exited $status, expected 1: $(cat "$work/watch.err")"
+contains "$(cat "$work/watch.err")" "$work/bench2/f: ABANDONED during \"Firmware: Programming Flash" \
+  "abandoned probe named"
+contains "$(cat "$work/watch.out")" "watch ended: 1 served, 0 passed, 1 failed (1 abandoned)" \
+  "abandoned summary"
+grep -q '"result":"abandoned"' "$work/bench2.log" || fail "log: $(cat "$work/bench2.log")"
 echo "cli_many: ok"
