@@ -93,8 +93,9 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& o) {
                "a bench: serve every serial device plugged in from now on, once each time it is "
                "plugged in (update, erase --yes, transmit, info); Ctrl-C lets the probes being "
                "served finish and ends, a second Ctrl-C abandons them at once");
-  app.add_option("--watch-dir", o.watchDir,
-                 "where --watch looks for devices (default: /dev/serial/by-id)")
+  app.add_option(
+         "--watch-dir", o.watchDir,
+         "where --watch looks for devices (default: " + DevicePlaceText(DefaultDevicePlace()) + ")")
       ->option_text("DIR")
       ->check(CLI::Validator(
           [](std::string& dir) { return IsDirectory(dir) ? "" : dir + " is no directory"; }, "",
@@ -347,7 +348,7 @@ int RunCli(int argc, char** argv) {
   if (failure) return Report(failure, o.json);
 
   if (o.watch) {
-    const WatchOptions watch{o.watchDir.empty() ? "/dev/serial/by-id" : o.watchDir, o.log, o.json};
+    const WatchOptions watch{o.watchDir.empty() ? DefaultDevicePlace() : o.watchDir, o.log, o.json};
     const ExitStatus status = RunWatch(command, settings, watch, console);
     console.Close();
     return status;

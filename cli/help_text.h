@@ -36,7 +36,9 @@ const HelpPage& FindHelpPage(const std::string& command);
 // The page of the window, vantalink.
 const HelpPage& WindowHelpPage();
 
-// The files both the window and the command line use.
+// The program's page and the files both the window and the command line use: they name the
+// paths and port names of the system built for.
+const HelpPage& ProgramHelpPage();
 const std::vector<HelpFile>& HelpFiles();
 
 // What EXIT STATUS says below the list of statuses.

@@ -16,6 +16,8 @@
 #include "cli/commands/command.h"
 #include "cli/output.h"
 #include "platform/files.h"
+#include "platform/ports.h"
+#include "platform/serial_devices.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
 
@@ -71,15 +73,15 @@ class Watch {
   Watch(const CliCommand& command, const JobSettings& settings, const WatchOptions& options,
         Console& console, std::FILE* log)
       : command_(command), settings_(settings), options_(options), console_(console), log_(log) {
-    directory_ = options.directory;
-    while (directory_.size() > 1 && directory_.back() == '/') directory_.pop_back();
+    place_ = options.place;
+    while (place_.size() > 1 && place_.back() == '/') place_.pop_back();
   }
 
   ExitStatus Run() {
     // Before any probe's thread starts, so that the signals reach only the wait below.
     StopSignals stops;
-    present_ = ListVisibleEntries(directory_);
-    std::string text = "watching " + directory_ + " for serial devices; Ctrl-C ends";
+    present_ = ListDevicesAt(place_);
+    std::string text = "watching " + DevicePlaceText(place_) + " for serial devices; Ctrl-C ends";
     if (!present_.empty()) {
       text += " (present now, not served until plugged in again:";
       for (const std::string& name : present_) text += " " + name;
@@ -130,7 +132,7 @@ class Watch {
 
   // New names are queued; a name that went away takes its queued entry with it.
   void Look() {
-    std::vector<std::string> now = ListVisibleEntries(directory_);
+    std::vector<std::string> now = ListDevicesAt(place_);
     for (auto it = waiting_.begin(); it != waiting_.end();) {
       if (std::binary_search(now.begin(), now.end(), it->name)) {
         ++it;
@@ -141,7 +143,7 @@ class Watch {
     }
     for (const std::string& name : present_) {
       if (!std::binary_search(now.begin(), now.end(), name)) {
-        console_.Note(-1, directory_ + "/" + name + ": unplugged", true);
+        console_.Note(-1, DeviceAt(place_, name) + ": unplugged", true);
       }
     }
     for (const std::string& name : now) {
@@ -164,8 +166,8 @@ class Watch {
       auto running = std::make_unique<Running>();
       running->name = it->name;
       running->tries = it->tries + 1;
-      running->target.label = directory_ + "/" + it->name;
-      running->target.device = running->target.label;
+      running->target.label = DeviceAt(place_, it->name);
+      running->target.device = ResolvePortDevice(running->target.label);
       running->slot = console_.AddSlot(it->name);
       Running* job = running.get();
       job->thread = std::thread([this, job] {
@@ -274,7 +276,7 @@ class Watch {
   const WatchOptions& options_;
   Console& console_;
   std::FILE* log_;
-  std::string directory_;
+  std::string place_;
   std::vector<std::string> present_;  // sorted, as the last look found them
   std::list<Waiting> waiting_;
   std::list<std::unique_ptr<Running>> running_;

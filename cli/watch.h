@@ -1,5 +1,6 @@
 #pragma once
-// A production bench: every serial device that appears in a directory is served once, each probe
+// A production bench: every serial device that appears in a directory (or, on Windows, among the
+// system's COM ports) is served once, each probe
 // on its own thread as in a run over several ports, with one line a probe, a running tally and a
 // JSON log, until Ctrl-C or SIGTERM.
 #include <string>
@@ -11,9 +12,9 @@
 namespace vanta::cli {
 
 struct WatchOptions {
-  std::string directory;  // where devices appear, such as /dev/serial/by-id
-  std::string logPath;    // "" none: else one JSON object a probe, appended line by line
-  bool json = false;      // the probes' objects on standard output too, one a line
+  std::string place;    // where devices appear: a directory, or "" for the system's COM ports
+  std::string logPath;  // "" none: else one JSON object a probe, appended line by line
+  bool json = false;    // the probes' objects on standard output too, one a line
 };
 
 // Serves devices until stopped: the first stop request lets the probes being served finish, a

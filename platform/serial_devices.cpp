@@ -99,6 +99,12 @@ bool NaturalLess(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+// udev names each adapter there after itself and its serial number, so a name that comes back
+// is the same adapter plugged in again.
+std::string DefaultDevicePlace() {
+  return "/dev/serial/by-id";
+}
+
 std::vector<SerialDevice> FindSerialDevices() {
   std::map<std::string, SerialDevice> found;  // by device path
   auto add = [&found](const std::string& device, bool exists) -> SerialDevice& {

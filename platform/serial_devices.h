@@ -21,4 +21,20 @@ struct SerialDevice {
 // in the order of their numbers, each as \\.\COMn with its COM name.
 std::vector<SerialDevice> FindSerialDevices();
 
+// Where a production bench watches for devices that appear. A directory (Linux: by default
+// /dev/serial/by-id, whose names stay with the adapter) or, as "" (the default on Windows), the
+// system's COM ports: Windows has no directory of device nodes.
+std::string DefaultDevicePlace();
+
+// The names of the devices present at place now, sorted: the visible entries of the directory,
+// or for "" the COM names of FindSerialDevices() ("COM5").
+std::vector<std::string> ListDevicesAt(const std::string& place);
+
+// The port name that opens the device listed as name at place: the path in the directory, or the
+// COM name itself.
+std::string DeviceAt(const std::string& place, const std::string& name);
+
+// place as a message names it: the directory, or "the system's COM ports".
+std::string DevicePlaceText(const std::string& place);
+
 }  // namespace vanta

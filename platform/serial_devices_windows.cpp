@@ -59,6 +59,11 @@ void AddDosDevicePorts(std::set<int>& numbers) {
 
 }  // namespace
 
+// The system's COM ports: a port that appears in its list is a device plugged in.
+std::string DefaultDevicePlace() {
+  return "";
+}
+
 std::vector<SerialDevice> FindSerialDevices() {
   std::set<int> numbers;  // ordered by number: COM2 before COM10
   AddRegistryPorts(numbers);
