@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
   firmware.verifyReadBack = verify;
   const auto start = std::chrono::steady_clock::now();
   const ResultCode rc = ProgramFirmware(
-      link, 7, [](const std::string&) {}, progress, firmware);
+                            link, 7, [](const std::string&) {}, progress, firmware)
+                            .code;
   const double elapsed = bench::SecondsSince(start);
   const sim::Counters counters = probe.GetCounters();
   link.CloseLink();

@@ -117,6 +117,7 @@ FlowOutcome OnUpdate(FlowContext& context) {
                        context.imageDirs,
                        context.firmware};
   const FlowOutcome outcome = UpdateProbe(update);
+  context.firmwareResult = update.firmwareResult;
   // Rebuilt whatever the read gave, once the update came as far as reading the identity again.
   if (outcome.passed || outcome.stage == FlowStage::IdentityRead) {
     fields.macAddressText = MacAddressText(identity.serialNumber);
@@ -289,7 +290,9 @@ FlowContext DialogController::Context() {
 
 FlowOutcome DialogController::OnUpdate() {
   FlowContext context = Context();
-  return vanta::OnUpdate(context);
+  const FlowOutcome outcome = vanta::OnUpdate(context);
+  lastFirmware_ = context.firmwareResult;
+  return outcome;
 }
 
 FlowOutcome DialogController::OnErase() {

@@ -22,6 +22,7 @@ struct FlowContext {
   ProgressDisplay& progress;
   ImageDirectories imageDirs;  // where the image files are looked for, most preferred first
   FirmwareOptions firmware{};
+  FirmwareResult firmwareResult{};  // what OnUpdate's firmware run did, when it ran one
 };
 
 // What the Update button offers for the versions the probe reported and the newest images found:
@@ -53,6 +54,8 @@ class DialogController {
   DialogFields& Fields() { return fields_; }
   ProbeLink& Link() { return *link_; }
   FirmwareOptions& Firmware() { return firmware_; }
+  // What the last OnUpdate's firmware run did (nothing when it ran none).
+  const FirmwareResult& LastFirmwareRun() const { return lastFirmware_; }
   // A line speed for Connect to ask for instead of the Speed list's (0: the list's); the command
   // line's --speed takes any rate the port can be set to.
   void SetRequestedSpeed(uint32_t bitsPerSecond) { requestedSpeed_ = bitsPerSecond; }
@@ -87,6 +90,7 @@ class DialogController {
   DialogFields fields_;
   ProgressDisplay progress_;
   FirmwareOptions firmware_;
+  FirmwareResult lastFirmware_;
   uint32_t requestedSpeed_ = 0;
 };
 

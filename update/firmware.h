@@ -8,6 +8,7 @@
 #include "link/link_session.h"
 #include "link/result_codes.h"
 #include "update/bulk_transfer.h"
+#include "update/flash_writer.h"
 #include "update/flow_outcome.h"
 #include "update/image_catalogue.h"
 #include "update/step_view.h"
@@ -44,18 +45,28 @@ struct ImageLine {
 bool ParseFirmwareImage(const uint8_t* text, size_t size, std::vector<ImageLine>& lines,
                         ParseProblem& problem);
 
+// What a firmware run is asked to do.
 struct FirmwareOptions {
   ImageDirectories imageDirs;  // where "VT7PP4FW.nnn" is looked for, first match used
   // --fast: contiguous records merged and written in adaptive pieces of up to 1024 bytes
   bool mergeRecords = false;
-  bool skipErasedRuns = true;           // with mergeRecords: long runs of 0xFF are not sent
-  bool verifyReadBack = false;          // --verify: read the image back after the marker
-  uint32_t* firstDifference = nullptr;  // with verifyReadBack: the first differing address
-  TransferStats* writeStats = nullptr;  // with mergeRecords: what the adaptive writes did
-  TransferStats* readStats = nullptr;   // with verifyReadBack: what the read-back did
+  bool skipErasedRuns = true;   // with mergeRecords: long runs of 0xFF are not sent
+  bool verifyReadBack = false;  // --verify: read the image back after the marker
+};
+
+// What a firmware run did.
+struct FirmwareResult {
+  ResultCode code = RESULT_OK;
+  // Passed, or the stage it stopped at and the code, with the address where the read-back or a
+  // --fast write gave up or the read-back first differs, and for a bad file its problem.
+  FlowOutcome outcome = FlowOutcome::Passed();
+  bool differs = false;          // the read-back found a difference that stayed
+  uint32_t firstDifference = 0;  // ... at this address
+  TransferStats writeStats;      // with mergeRecords: what the adaptive writes did
+  TransferStats readStats;       // with verifyReadBack: what the read-back did
   // with mergeRecords and verifyReadBack: firmware sectors erased and written again because their
   // read-back differed (each at most three times, none begun after five minutes of read-back)
-  uint32_t* rewrittenSectors = nullptr;
+  uint32_t rewrittenSectors = 0;
 };
 
 // Programs the image of version found in options.imageDirs. The whole file is read and checked
@@ -63,10 +74,7 @@ struct FirmwareOptions {
 // all ("Firmware: Programming Flash ... failed!") gives LDR_E_FIRMWARE_FILE before anything is
 // erased. Then the three firmware sectors are erased, the records written and the marker
 // AA 55 55 AA written last.
-// A failure also fills failure (when given) with the stage it stopped at and the code, and with
-// the address where the read-back or a --fast write gave up or the read-back first differs.
-ResultCode ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
-                           ProgressDisplay& progress, const FirmwareOptions& options = {},
-                           FlowOutcome* failure = nullptr);
+FirmwareResult ProgramFirmware(ProbeLink& link, ImageVersion version, const StatusSink& status,
+                               ProgressDisplay& progress, const FirmwareOptions& options = {});
 
 }  // namespace vanta

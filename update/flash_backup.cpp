@@ -6,6 +6,7 @@
 #include "link/loader.h"
 #include "platform/files.h"
 #include "update/bulk_transfer.h"
+#include "update/flash_writer.h"
 
 namespace vanta {
 
@@ -15,7 +16,6 @@ constexpr uint32_t kPiece = 1024;       // bytes a restore looks at for anything
 constexpr uint32_t kRecordBytes = 32;   // data bytes in one S3 record of a backup
 constexpr size_t kLineBuffer = 1024;    // longer than any S-record (at most 515 characters)
 constexpr size_t kMaxHeaderText = 200;  // S0 text kept well inside one record
-constexpr uint32_t kMarkerSize = sizeof kFirmwareMarker;
 constexpr const char* kSerialLead = "vantaLink backup serial ";
 
 std::string Hex32(uint32_t value) {
@@ -356,76 +356,70 @@ RestoreResult RestoreFlash(ProbeLink& link, const FlashContents& file,
     }
   }
 
-  // Erased bytes are 0xFF already: pieces of nothing else are not sent. The marker waits until
-  // everything else is written, so a restore that stops half-way leaves the firmware unmarked.
-  // The writes go in adaptive pieces, so a noisy line shrinks them instead of failing the restore.
+  // Erased bytes are 0xFF already: pieces of nothing else are not sent. The writer holds the
+  // marker back until everything else is written, so a restore that stops half-way leaves the
+  // firmware unmarked. The writes go in adaptive pieces, so a noisy line shrinks them instead of
+  // failing the restore.
   status("Restore: Programming Flash ...");
-  BulkTransfer transfer(link);
-  const bool firmwareTouched =
-      std::find(sectors.begin(), sectors.end(), FIRMWARE_SECTOR) != sectors.end();
-  const bool writeMarker =
-      firmwareTouched && std::any_of(at(FIRMWARE_SECTOR), at(FIRMWARE_SECTOR) + kMarkerSize,
-                                     [](uint8_t b) { return b != 0xFF; });
-  const auto write = [&](uint32_t address, const uint8_t* data, uint32_t count) {
-    const ResultCode rc = transfer.Write(address, data, count);
-    if (rc != RESULT_OK) {
-      *failure = transfer.Failure();
-      status("Restore: Programming Flash ... failed!");
-    }
-    return rc;
-  };
+  std::vector<WriteStep> steps;
+  std::vector<size_t> spanOf;  // the span each step writes in
   uint32_t done = 0;
   for (size_t s = 0; s < spans.size(); ++s) {
     const Span& span = spans[s];
     for (uint32_t address = span.address; address < span.end; address += kPiece) {
       const uint32_t count = std::min(kPiece, span.end - address);
-      std::vector<uint8_t> piece(at(address), at(address) + count);
-      if (address == FIRMWARE_SECTOR) std::fill(piece.begin(), piece.begin() + kMarkerSize, 0xFF);
-      if (std::any_of(piece.begin(), piece.end(), [](uint8_t b) { return b != 0xFF; })) {
-        const ResultCode rc = write(address, piece.data(), count);
-        if (rc != RESULT_OK) {
-          result.firmwareUnmarked = writeMarker;
-          return failed(FlowStage::FlashWrite, rc, s, spans.size());
-        }
-      }
       done += count;
-      ShowPercent("Restore: Programming Flash ... ( %u%% )", status, progress, total, done);
+      steps.push_back({address, {at(address), at(address) + count}, done});
+      spanOf.push_back(s);
     }
   }
-  if (writeMarker) {
-    const ResultCode rc = write(FIRMWARE_SECTOR, at(FIRMWARE_SECTOR), kMarkerSize);
-    if (rc != RESULT_OK) {
-      result.firmwareUnmarked = true;
+  FlashWriter writer(link, WriteMode::Adaptive);
+  size_t failedSpan = spans.size();
+  ResultCode rc = writer.Write(
+      steps, nullptr,
+      [&](const WriteStep& step, ResultCode written) {
+        if (written != RESULT_OK) {
+          status("Restore: Programming Flash ... failed!");
+          failedSpan = spanOf[&step - steps.data()];
+          return;
+        }
+        ShowPercent("Restore: Programming Flash ... ( %u%% )", status, progress, total,
+                    step.positionAfter);
+      },
+      true);
+  if (rc != RESULT_OK) {
+    *failure = writer.Failure();
+    result.firmwareUnmarked = writer.HoldsMarker();
+    if (failedSpan == spans.size()) {
+      // The marker's own write: everything else is in.
+      status("Restore: Programming Flash ... failed!");
       return failed(FlowStage::FlashWrite, rc, 0, 0);
     }
+    return failed(FlowStage::FlashWrite, rc, failedSpan, spans.size());
   }
   status("Restore: Programming Flash ... passed!");
 
   status("Restore: Verifying Flash ...");
-  done = 0;
-  std::vector<uint8_t> readBack;
+  std::vector<FlashBytes> ranges;
   for (const Span& span : spans) {
-    readBack.assign(span.end - span.address, 0);
-    uint32_t base = done;
-    const ResultCode rc = ReadFlashPieces(
-        link, span.address, span.end - span.address, readBack.data(),
-        [&](uint32_t n) {
-          ShowPercent("Restore: Verifying Flash ... ( %u%% )", status, progress, total, base + n);
-        },
-        failure, at(span.address));
-    if (rc != RESULT_OK) {
-      status("Restore: Verifying Flash ... failed!");
-      return failed(FlowStage::FlashWrite, rc, 0, 0);
-    }
-    const auto mismatch = std::mismatch(readBack.begin(), readBack.end(), at(span.address));
-    if (mismatch.first != readBack.end()) {
-      const uint32_t difference =
-          span.address + static_cast<uint32_t>(mismatch.first - readBack.begin());
-      status("Restore: Verifying Flash ... failed!");
-      result.outcome = FlowOutcome::FailedAt(FlowStage::FlashWrite, LDR_E_VERIFY, difference);
-      return result;
-    }
-    done += span.end - span.address;
+    ranges.push_back({span.address, {at(span.address), at(span.end)}});
+  }
+  FlashDifference difference;
+  rc = writer.ReadBack(
+      ranges, 0,
+      [&](uint32_t n, uint32_t) {
+        ShowPercent("Restore: Verifying Flash ... ( %u%% )", status, progress, total, n);
+      },
+      difference);
+  if (rc == LDR_E_VERIFY) {
+    status("Restore: Verifying Flash ... failed!");
+    result.outcome = FlowOutcome::FailedAt(FlowStage::FlashWrite, LDR_E_VERIFY, difference.address);
+    return result;
+  }
+  if (rc != RESULT_OK) {
+    *failure = writer.Failure();
+    status("Restore: Verifying Flash ... failed!");
+    return failed(FlowStage::FlashWrite, rc, 0, 0);
   }
   status("Restore: Verifying Flash ... passed!");
   return result;

@@ -42,8 +42,10 @@ FlowOutcome UpdateProbe(UpdateContext& context) {
     FirmwareOptions options = context.firmware;
     if (options.imageDirs.empty()) options.imageDirs = context.imageDirs;
     const StatusSink status = [&view](const std::string& text) { view.SetStatus(text); };
-    if (ProgramFirmware(context.link, context.newestFirmwareVersion, status, context.progress,
-                        options, &outcome) != RESULT_OK) {
+    context.firmwareResult = ProgramFirmware(context.link, context.newestFirmwareVersion, status,
+                                             context.progress, options);
+    outcome = context.firmwareResult.outcome;
+    if (context.firmwareResult.code != RESULT_OK) {
       ShowError(view, "Firmware update failed!");
     }
   }

@@ -18,8 +18,9 @@ struct UpdateContext {
   ImageVersion newestFirmwareVersion = 0;
   ImageVersion newestLogicVersion = 0;
   ProgressDisplay& progress;
-  ImageDirectories imageDirs;  // where the image files are looked for, most preferred first
-  FirmwareOptions firmware{};  // its imageDirs, when empty, are imageDirs
+  ImageDirectories imageDirs;       // where the image files are looked for, most preferred first
+  FirmwareOptions firmware{};       // its imageDirs, when empty, are imageDirs
+  FirmwareResult firmwareResult{};  // what the firmware run did, when UpdateProbe ran one
 };
 
 // Brings firmware and logic to the newest images on disk (each only when its version differs

@@ -43,8 +43,6 @@ class Update : public CliCommand {
     options.mergeRecords = fast_;
     options.skipErasedRuns = !noSkipErased_;
     options.verifyReadBack = verify_;
-    options.firstDifference = &facts.firstDifference;
-    options.rewrittenSectors = &facts.rewrittenSectors;
     if (firmwareOnly_) {
       FirmwareOnly(session, options);
       return;
@@ -52,6 +50,7 @@ class Update : public CliCommand {
     DialogController& controller = session.Controller();
     controller.Firmware() = options;
     const FlowOutcome outcome = controller.OnUpdate();
+    Keep(controller.LastFirmwareRun(), facts);
     if (!outcome.passed) {
       Fail(session.Result(), outcome, UpdateDetail(session, outcome, facts));
     }
@@ -70,13 +69,15 @@ class Update : public CliCommand {
     const ImageVersion version = controller.Fields().newestFirmwareVersion;
     ProgressDisplay progress;
     progress.sink = &session.Progress();
-    FlowOutcome outcome;
+    FirmwareResult run;
     {
       WaitCursor wait(session.View());
-      ProgramFirmware(
+      run = ProgramFirmware(
           session.Link(), version, [&session](const std::string& text) { session.Status(text); },
-          progress, options, &outcome);
+          progress, options);
     }
+    Keep(run, session.Result().Own<UpdateFacts>());
+    const FlowOutcome& outcome = run.outcome;
     if (!outcome.passed) {
       session.View().ShowMessage("Firmware update failed!", "", MessageIcon::Exclamation,
                                  MessageButtons::Ok);
@@ -90,6 +91,11 @@ class Update : public CliCommand {
     if (!current.passed) Fail(session.Result(), current);
     session.Result().after = controller.Fields().identity;
     session.Result().haveAfter = true;
+  }
+
+  static void Keep(const FirmwareResult& run, UpdateFacts& facts) {
+    facts.rewrittenSectors = run.rewrittenSectors;
+    if (run.differs) facts.firstDifference = run.firstDifference;
   }
 
   // Where an update failed on an image file or a transfer: the file and line, or the address.

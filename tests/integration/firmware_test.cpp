@@ -36,7 +36,9 @@ class FirmwareOnProbe : public ::testing::Test {
                      FlowOutcome* outcome = nullptr) {
     EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.007"), text));
     options.imageDirs = {dir.Path()};
-    return ProgramFirmware(target.link, 7, sink, progress, options, outcome);
+    last = ProgramFirmware(target.link, 7, sink, progress, options);
+    if (outcome != nullptr) *outcome = last.outcome;
+    return last.code;
   }
   static test::FirmwareImage Image(uint32_t size, int recordLength = 32) {
     test::FirmwareParams params;
@@ -47,6 +49,7 @@ class FirmwareOnProbe : public ::testing::Test {
   }
 
   test::ImageTempDir dir;
+  FirmwareResult last;  // what the last Program did
   ProgressDisplay progress;
   std::vector<std::string> statuses;
   StatusSink sink = [this](const std::string& text) { statuses.push_back(text); };
@@ -174,15 +177,14 @@ TEST_F(FirmwareOnProbe, OnANoisyLineTheFastPiecesShrinkAndTheVerifiedFlashIsTheI
   target.probe.Faults().corruptRate = 0.002;
   target.probe.Faults().requestCorruptRate = 0.002;
   const test::FirmwareImage image = Image(8 * 1024, 32);
-  TransferStats writes, reads;
   FirmwareOptions options;
   options.mergeRecords = true;
   options.verifyReadBack = true;
-  options.writeStats = &writes;
-  options.readStats = &reads;
   FlowOutcome outcome;
   ASSERT_EQ(Program(target, image.text, options, &outcome), RESULT_OK)
       << StageName(outcome.stage) << " at " << outcome.address;
+  const TransferStats& writes = last.writeStats;
+  const TransferStats& reads = last.readStats;
   target.probe.Faults().corruptRate = 0;
   target.probe.Faults().requestCorruptRate = 0;
   EXPECT_EQ(target.probe.ReadFlash(image.address, 8 * 1024), test::ExpectedFlash(image));
@@ -249,14 +251,11 @@ TEST_F(FirmwareOnProbe, ALostPieceKeepsItsSizeOnlyOnceThatSizeHasGotThrough) {
       target.probe.Faults().silentAtAddress = image.address + c.lostPiece * kLargestPiece;
       target.probe.Faults().silentAtAddressCount = 1;
       target.probe.Faults().silentAtAddressCommand = write ? LDR_PROGRAM : LDR_READ_MEMORY;
-      TransferStats writes, reads;
       FirmwareOptions options;
       options.mergeRecords = true;
       options.verifyReadBack = true;
-      options.writeStats = &writes;
-      options.readStats = &reads;
       ASSERT_EQ(Program(target, image.text, options), RESULT_OK);
-      const TransferStats& stats = write ? writes : reads;
+      const TransferStats& stats = write ? last.writeStats : last.readStats;
       EXPECT_EQ(stats.failedPieces, 1u);
       EXPECT_EQ(stats.pieces, c.pieces + (write ? 1 : 0));
       EXPECT_EQ(target.probe.ReadFlash(image.address, 8 * 1024), test::ExpectedFlash(image));
@@ -266,12 +265,8 @@ TEST_F(FirmwareOnProbe, ALostPieceKeepsItsSizeOnlyOnceThatSizeHasGotThrough) {
 
 TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
   const test::FirmwareImage image = Image(16 * 1024, 32);
-  uint32_t difference = 0;
-  uint32_t rewritten = 0;
   FirmwareOptions verify;
   verify.verifyReadBack = true;
-  verify.firstDifference = &difference;
-  verify.rewrittenSectors = &rewritten;
   {
     ProbeOnPty target;
     ASSERT_EQ(Program(target, image.text, verify), RESULT_OK);
@@ -292,7 +287,6 @@ TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
     ProbeOnPty target;
     target.probe.Faults().corruptProgramWrite = c.write;
     verify.mergeRecords = c.merge;
-    difference = rewritten = 0;
     statuses.clear();
     int wrongAgain = c.wrongRewrites;
     sink = [this, &target, &wrongAgain](const std::string& text) {
@@ -304,7 +298,7 @@ TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
           static_cast<int32_t>(std::count(log.begin(), log.end(), LDR_PROGRAM)) + 1;
     };
     EXPECT_EQ(Program(target, image.text, verify), c.expected);
-    EXPECT_EQ(rewritten, c.rewrites);
+    EXPECT_EQ(last.rewrittenSectors, c.rewrites);
     if (c.expected == RESULT_OK) {
       EXPECT_EQ(target.probe.ReadFlash(image.address, 16 * 1024), test::ExpectedFlash(image));
       EXPECT_EQ(target.probe.StoredFirmwareVersion(), 0x1607);
@@ -314,8 +308,9 @@ TEST_F(FirmwareOnProbe, VerificationFindsTheBitThatOneWriteGotWrong) {
     const uint32_t start = image.address + static_cast<uint32_t>(c.write) * (c.merge ? 1024 : 32);
     uint32_t expected = start;
     while (image.bytes[expected - image.address] == 0) ++expected;
+    EXPECT_TRUE(last.differs);
     if (c.wrongRewrites == 0) {
-      EXPECT_EQ(difference, expected);
+      EXPECT_EQ(last.firstDifference, expected);
     }
     EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
   }

@@ -47,7 +47,7 @@ class FirmwareProgramming : public ::testing::Test {
   ResultCode Program(const std::string& text, FirmwareOptions options = {}) {
     EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), text));
     options.imageDirs = {dir.Path()};
-    return ProgramFirmware(loader.Link(), 1, sink, progress, options);
+    return ProgramFirmware(loader.Link(), 1, sink, progress, options).code;
   }
   // The erase requests' sector addresses and the program requests' (address, data) in order.
   std::vector<uint32_t> Erased() const {
@@ -83,7 +83,7 @@ class FirmwareProgramming : public ::testing::Test {
 
 TEST_F(FirmwareProgramming, AFileThatCannotBeOpenedLeavesStatusAndProbeAlone) {
   for (ImageVersion version : {0, 2, 256, 300}) {
-    EXPECT_EQ(ProgramFirmware(loader.Link(), version, sink, progress, {{dir.Path()}}),
+    EXPECT_EQ(ProgramFirmware(loader.Link(), version, sink, progress, {{dir.Path()}}).code,
               LDR_E_FIRMWARE_FILE);
   }
   EXPECT_TRUE(statuses.empty());
@@ -186,7 +186,7 @@ TEST_F(FirmwareProgramming, LineEndsAndLetterCaseDoNotChangeTheFlash) {
   params.style.crlf = true;
   params.style.lowerCase = true;
   EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.002"), test::MakeFirmwareImage(params).text));
-  ASSERT_EQ(ProgramFirmware(other.Link(), 2, sink, progress, {{dir.Path()}}), RESULT_OK);
+  ASSERT_EQ(ProgramFirmware(other.Link(), 2, sink, progress, {{dir.Path()}}).code, RESULT_OK);
   EXPECT_EQ(other.flash, loader.flash);
 }
 
@@ -284,10 +284,10 @@ TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
     const std::string text = ScatteredImage(seed);
     FakeLoader perRecord, merged;
     EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), text));
-    ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {{dir.Path()}}), RESULT_OK);
+    ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {{dir.Path()}}).code, RESULT_OK);
     FirmwareOptions fast{{dir.Path()}};
     fast.mergeRecords = true;
-    ASSERT_EQ(ProgramFirmware(merged.Link(), 1, sink, progress, fast), RESULT_OK);
+    ASSERT_EQ(ProgramFirmware(merged.Link(), 1, sink, progress, fast).code, RESULT_OK);
     EXPECT_EQ(merged.flash, perRecord.flash) << "seed " << seed;
     const std::vector<Bytes> writes = merged.Requests(LDR_PROGRAM);
     EXPECT_LT(writes.size(), perRecord.Requests(LDR_PROGRAM).size()) << "seed " << seed;
@@ -324,10 +324,10 @@ TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
   }
   EXPECT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), test::SRecordFile(records)));
   FakeLoader perRecord, merged;
-  ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {{dir.Path()}}), RESULT_OK);
+  ASSERT_EQ(ProgramFirmware(perRecord.Link(), 1, sink, progress, {{dir.Path()}}).code, RESULT_OK);
   FirmwareOptions fast{{dir.Path()}};
   fast.mergeRecords = true;
-  ASSERT_EQ(ProgramFirmware(merged.Link(), 1, sink, progress, fast), RESULT_OK);
+  ASSERT_EQ(ProgramFirmware(merged.Link(), 1, sink, progress, fast).code, RESULT_OK);
   EXPECT_EQ(merged.flash, perRecord.flash);
   EXPECT_EQ(merged.Requests(LDR_PROGRAM).back(), perRecord.Requests(LDR_PROGRAM).back())
       << "the marker goes last";
@@ -360,7 +360,7 @@ TEST_F(FirmwareProgramming, MergedWritesLeaveExactlyTheFlashOfPerRecordWrites) {
   // --no-skip-erased: every byte goes on the wire, for the same flash.
   FakeLoader unskipped;
   fast.skipErasedRuns = false;
-  ASSERT_EQ(ProgramFirmware(unskipped.Link(), 1, sink, progress, fast), RESULT_OK);
+  ASSERT_EQ(ProgramFirmware(unskipped.Link(), 1, sink, progress, fast).code, RESULT_OK);
   EXPECT_EQ(unskipped.flash, perRecord.flash);
   const std::vector<Bytes> all = unskipped.Requests(LDR_PROGRAM);
   size_t allSent = 0;
@@ -389,11 +389,9 @@ TEST_F(FirmwareProgramming, VerificationReadsTheImageBackAndNamesTheFirstDiffere
   test::FirmwareParams params;
   params.size = 5000;
   const test::FirmwareImage image = test::MakeFirmwareImage(params);
-  uint32_t difference = 0;
   FirmwareOptions verify;
   verify.imageDirs = {dir.Path()};
   verify.verifyReadBack = true;
-  verify.firstDifference = &difference;
   ASSERT_EQ(Program(image.text, verify), RESULT_OK);
   EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... passed!");
   uint32_t covered = 0;
@@ -423,10 +421,12 @@ TEST_F(FirmwareProgramming, VerificationReadsTheImageBackAndNamesTheFirstDiffere
     };
     verify.mergeRecords = merge;
     statuses.clear();
-    difference = 0;
-    EXPECT_EQ(ProgramFirmware(corrupt.Link(), 1, sink, progress, verify),
-              merge ? RESULT_OK : LDR_E_VERIFY);
-    EXPECT_EQ(difference, merge ? 0 : wrong);
+    const FirmwareResult run = ProgramFirmware(corrupt.Link(), 1, sink, progress, verify);
+    EXPECT_EQ(run.code, merge ? RESULT_OK : LDR_E_VERIFY);
+    EXPECT_EQ(run.differs, !merge);
+    if (!merge) {
+      EXPECT_EQ(run.firstDifference, wrong);
+    }
     EXPECT_EQ(statuses.back(), merge ? "Firmware: Verifying Flash ... passed!"
                                      : "Firmware: Verifying Flash ... failed!");
   }
