@@ -9,6 +9,7 @@
 #include "link/loader.h"
 #include "tests/support/fake_loader.h"
 #include "tests/support/image_gen.h"
+#include "update/flash_backup.h"
 
 namespace vanta {
 namespace {
@@ -438,6 +439,168 @@ TEST_F(FirmwareProgramming, VerificationReadsTheImageBackAndNamesTheFirstDiffere
   };
   EXPECT_EQ(Program(image.text, verify), SESSION_E_NO_REPLY);
   EXPECT_EQ(statuses.back(), "Firmware: Verifying Flash ... failed!");
+}
+
+uint32_t AddressOf(const Bytes& r) {
+  return (uint32_t{r[1]} << 24) | (uint32_t{r[2]} << 16) | (r[3] << 8) | r[4];
+}
+
+// Answers every other LDR_READ_MEMORY with one bit flipped in its data inside a frame whose check
+// passes, as two flips of one bit position on the line do; the other half the model answers.
+bool NoisyRead(FakeLoader& loader, int& reads, const Bytes& r, std::optional<Bytes>& reply) {
+  if (r[0] != LDR_READ_MEMORY || reads++ % 2 != 0) return false;
+  const uint16_t count = static_cast<uint16_t>((r[5] << 8) | r[6]);
+  Bytes out(r.begin(), r.begin() + 7);
+  std::vector<uint8_t> bytes = loader.Flash(AddressOf(r), count);
+  bytes[(reads * 37) % count] ^= static_cast<uint8_t>(1 << (reads % 8));
+  out.insert(out.end(), bytes.begin(), bytes.end());
+  reply = out;
+  return true;
+}
+
+// Every path that writes flash keeps the same rules: the marker after every other byte, runs of
+// 0xFF left to the erase where the path skips them, and a read-back that a noisy reply does not
+// turn into a difference.
+TEST(FlashWritePaths, MarkerLastErasedRunsLeftOutAndNoisyRepliesReadAgain) {
+  test::FirmwareParams params;
+  params.size = 16 * 1024;
+  params.gapFill = 2048;  // 8 KiB of the image in runs of 0xFF
+  const test::FirmwareImage image = test::MakeFirmwareImage(params);
+  const std::vector<uint8_t> expected = test::ExpectedFlash(image);
+  enum class Path { PerRecord, Fast, SectorRewrite, Restore };
+  struct Row {
+    const char* name;
+    Path path;
+    bool skipsErasedRuns;
+  };
+  for (const Row& row :
+       {Row{"per-record firmware", Path::PerRecord, false},
+        Row{"--fast firmware", Path::Fast, true},
+        Row{"sector rewrite after a read-back that differs", Path::SectorRewrite, true},
+        Row{"restore", Path::Restore, true}}) {
+    SCOPED_TRACE(row.name);
+    test::ImageTempDir dir;
+    FakeLoader loader;
+    ProgressDisplay progress;
+    const StatusSink sink = [](const std::string&) {};
+    int reads = 0;
+    int writes = 0;
+    loader.script = [&](const Bytes& r, int, std::optional<Bytes>& reply) {
+      if (r[0] == LDR_PROGRAM && row.path == Path::SectorRewrite && writes++ == 2) {
+        // The write is stored with one bit cleared that should stay set: only an erase mends it.
+        const uint32_t address = AddressOf(r);
+        for (size_t i = 7; i < r.size(); ++i) {
+          loader.flash[address - FakeLoader::kFlashBase + i - 7] &= r[i];
+        }
+        for (size_t i = 7; i < r.size(); ++i) {
+          uint8_t& byte = loader.flash[address - FakeLoader::kFlashBase + i - 7];
+          if (byte == 0) continue;
+          byte &= static_cast<uint8_t>(byte - 1);
+          break;
+        }
+        reply = Bytes{LDR_PROGRAM, 0, 0, 0, 0, 0};
+        return true;
+      }
+      return NoisyRead(loader, reads, r, reply);
+    };
+    if (row.path == Path::Restore) {
+      FlashContents contents;
+      contents.header = "vantaLink backup serial " + loader.serialNumber + " loader 1.2";
+      const size_t at = FIRMWARE_SECTOR - kFlashBase;
+      std::copy(expected.begin(), expected.end(), contents.bytes.begin() + at);
+      std::fill(contents.present.begin() + at,
+                contents.present.begin() + at + (SectorEnd(FIRMWARE_SECTOR) - FIRMWARE_SECTOR),
+                true);
+      const RestoreResult restored =
+          RestoreFlash(loader.Link(), contents, {loader.serialNumber}, sink, progress);
+      ASSERT_TRUE(restored.outcome.passed) << restored.outcome.address;
+    } else {
+      ASSERT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), image.text));
+      FirmwareOptions options;
+      options.imageDirs = {dir.Path()};
+      options.mergeRecords = row.path != Path::PerRecord;
+      options.verifyReadBack = true;
+      const FirmwareResult run = ProgramFirmware(loader.Link(), 1, sink, progress, options);
+      ASSERT_EQ(run.code, RESULT_OK) << run.firstDifference;
+      EXPECT_EQ(run.rewrittenSectors, row.path == Path::SectorRewrite ? 1u : 0u);
+    }
+    EXPECT_EQ(loader.Flash(FIRMWARE_SECTOR, params.size), expected);
+    EXPECT_GT(reads, 1);
+
+    // The path's own writes: those since its last erase of the firmware sector (for the rewrite,
+    // the rewrite's).
+    std::vector<Bytes> written;
+    for (const Bytes& r : loader.requests) {
+      if (r[0] == LDR_ERASE_SECTOR && AddressOf(r) == FIRMWARE_SECTOR) written.clear();
+      if (r[0] == LDR_PROGRAM) written.emplace_back(r);
+    }
+    ASSERT_FALSE(written.empty());
+    EXPECT_EQ(AddressOf(written.back()), FIRMWARE_SECTOR);
+    EXPECT_EQ(Bytes(written.back().begin() + 7, written.back().end()),
+              (Bytes{0xAA, 0x55, 0x55, 0xAA}));
+    size_t erasedSent = 0;
+    for (size_t w = 0; w < written.size(); ++w) {
+      const uint32_t address = AddressOf(written[w]);
+      for (size_t i = 7; i < written[w].size(); ++i) {
+        const uint64_t byteAt = uint64_t{address} + i - 7;
+        const uint8_t byte = written[w][i];
+        erasedSent += byte == 0xFF ? 1 : 0;
+        if (w + 1 < written.size() && byteAt >= FIRMWARE_SECTOR && byteAt < FIRMWARE_SECTOR + 4) {
+          EXPECT_EQ(byte, 0xFF) << "a marker byte in write " << w << " of " << written.size();
+        }
+      }
+    }
+    if (row.skipsErasedRuns) {
+      EXPECT_LT(erasedSent, 1024u);
+    } else {
+      EXPECT_GE(erasedSent, 8u * 1024);
+    }
+  }
+}
+
+TEST(FlashWritePaths, ABitLeftSetIsProgrammedAgainWithoutAnErase) {
+  // The third --fast write leaves one bit set that it should have cleared: programming clears
+  // bits, so the piece is written again in place and the sector keeps its other bytes unerased.
+  test::FirmwareParams params;
+  params.size = 8 * 1024;
+  const test::FirmwareImage image = test::MakeFirmwareImage(params);
+  test::ImageTempDir dir;
+  ASSERT_TRUE(test::WriteTextFile(dir.File("VT7PP4FW.001"), image.text));
+  FakeLoader loader;
+  int writes = 0;
+  uint32_t wrong = 0;
+  loader.script = [&](const Bytes& r, int, std::optional<Bytes>& reply) {
+    if (r[0] != LDR_PROGRAM || writes++ != 2) return false;
+    const uint32_t address = AddressOf(r);
+    for (size_t i = 7; i < r.size(); ++i) {
+      const uint8_t kept = r[i] == 0xFF ? 0 : static_cast<uint8_t>(~r[i] & -~r[i]);
+      uint8_t& byte = loader.flash[address - FakeLoader::kFlashBase + i - 7];
+      byte &= r[i];
+      if (wrong == 0 && kept != 0) {
+        byte |= kept;  // the lowest bit that should read 0 reads 1
+        wrong = address + static_cast<uint32_t>(i - 7);
+      }
+    }
+    reply = Bytes{LDR_PROGRAM, 0, 0, 0, 0, 0};
+    return true;
+  };
+  FirmwareOptions options;
+  options.imageDirs = {dir.Path()};
+  options.mergeRecords = true;
+  options.verifyReadBack = true;
+  ProgressDisplay progress;
+  const FirmwareResult run = ProgramFirmware(
+      loader.Link(), 1, [](const std::string&) {}, progress, options);
+  ASSERT_NE(wrong, 0u);
+  EXPECT_EQ(run.code, RESULT_OK);
+  EXPECT_EQ(run.rewrittenSectors, 0u);
+  EXPECT_EQ(loader.Requests(LDR_ERASE_SECTOR).size(), 3u) << "only the update's own erases";
+  EXPECT_EQ(loader.Flash(image.address, params.size), test::ExpectedFlash(image));
+  const std::vector<uint8_t> codes = loader.Codes();
+  const auto firstRead = std::find(codes.begin(), codes.end(), LDR_READ_MEMORY);
+  EXPECT_NE(std::find(firstRead, codes.end(), LDR_PROGRAM), codes.end())
+      << "a write after the read-back began";
+  EXPECT_EQ(loader.Flash(wrong, 1)[0], test::ExpectedFlash(image)[wrong - image.address]);
 }
 
 }  // namespace
