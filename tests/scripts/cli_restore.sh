@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # vantalink-cli backup and restore against vanta7-sim: a backup restored only onto the probe it
 # names (another probe's refused before anything is erased, taken with --other-probe, its setup
-# block kept with --keep-setup), a file cut short refused, and a restore whose erase fails naming
-# the sectors it left erased. Arguments: build directory, source directory.
+# block kept with --keep-setup), a file cut short refused, a restore over a line whose replies
+# flip single bits, and a restore whose erase fails naming the sectors it left erased. Arguments: build directory, source directory.
 source "$(dirname "$0")/cli_common.bash" "$@"
 
 start_sim first --serial 11111111
 start_sim second --serial 22222222
 start_sim broken --serial 11111111 --fail-erase 0x01040000
+start_sim noisy --serial 11111111 --bit-flip-rate 0.006
 fast=(--speed 115200 --stay-in-loader)
 
 # setup_block DEVICE: the 104 bytes at 0x01008000 as hex.
@@ -53,6 +54,12 @@ expect 0 restore "$work/first.s19" --port "$second" "${fast[@]}" --other-probe
 head -n 100 "$work/first.s19" >"$work/short.s19"
 expect 5 restore "$work/short.s19" --port "$first" "${fast[@]}"
 contains "$err" "short.s19 line 100: the file ends without an S7 end record" "cut short"
+
+# Two whole sectors over a line that flips one bit in about one reply byte in 170: replies that
+# pass their check with a wrong byte are read again before they count, and the flash is the file's.
+expect 0 backup "$work/part.s19" --port "$first" --range 0x01008000:0x8000 "${fast[@]}"
+expect 0 restore "$work/part.s19" --port "$noisy" "${fast[@]}"
+[ "$(setup_block "$noisy")" = "$first_setup" ] || fail "restore over a noisy line: $out"
 
 # The erase of the firmware sector fails: the sectors before it are named as left erased.
 expect 4 restore "$work/first.s19" --port "$broken" "${fast[@]}"
