@@ -175,6 +175,20 @@ TEST_F(FirmwareProgramming, WritesEachRecordAtItsAddressPaddedToWholeWordsAndThe
   EXPECT_EQ(statuses.back(), kPassed);
 }
 
+TEST_F(FirmwareProgramming, AnImageThatCarriesTheMarkerIsMarkedOnlyOnceItIsAllWritten) {
+  // The first record holds AA 55 55 AA itself: written with it, a run that stops at the second
+  // record would leave half an image that the loader starts.
+  const std::string text = SRecordLine(3, 0x01040000, {0xAA, 0x55, 0x55, 0xAA, 0x16, 0x01}) + "\n" +
+                           SRecordLine(3, 0x01040100, {1, 2, 3, 4}) + "\n";
+  loader.failProgramAt = 1;
+  EXPECT_EQ(Program(text), LDR_E_PROGRAM);
+  EXPECT_EQ(loader.Flash(0x01040000, 4), Bytes(4, 0xFF));
+  loader.failProgramAt = -1;
+  ASSERT_EQ(Program(text), RESULT_OK);
+  EXPECT_EQ(Writes().back(), Marker());
+  EXPECT_EQ(loader.Flash(0x01040000, 6), (Bytes{0xAA, 0x55, 0x55, 0xAA, 0x16, 0x01}));
+}
+
 TEST_F(FirmwareProgramming, LineEndsAndLetterCaseDoNotChangeTheFlash) {
   test::FirmwareParams params;
   params.size = 3000;
