@@ -14,7 +14,6 @@ namespace {
 
 constexpr uint32_t kPiece = 1024;       // bytes a restore looks at for anything but 0xFF
 constexpr uint32_t kRecordBytes = 32;   // data bytes in one S3 record of a backup
-constexpr size_t kLineBuffer = 1024;    // longer than any S-record (at most 515 characters)
 constexpr size_t kMaxHeaderText = 200;  // S0 text kept well inside one record
 constexpr const char* kSerialLead = "vantaLink backup serial ";
 
@@ -48,71 +47,6 @@ void AppendRecord(std::string& out, char type, uint32_t address, unsigned addres
   }
   put(static_cast<uint8_t>(~sum));
   out.push_back('\n');
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// A record without its line end, checked strictly (unlike the firmware reader, which takes what
-// the window has always taken): hex digits only, the count matching the line, the checksum right.
-bool ParseRecord(const std::string& text, char& type, uint32_t& address, std::vector<uint8_t>& data,
-                 std::string& why) {
-  if (text.size() < 4 || text[0] != 'S') {
-    why = "not an S-record";
-    return false;
-  }
-  type = text[1];
-  unsigned addressSize = 0;
-  switch (type) {
-    case '0':
-    case '1':
-    case '5':
-    case '9':
-      addressSize = 2;
-      break;
-    case '2':
-    case '8':
-      addressSize = 3;
-      break;
-    case '3':
-    case '7':
-      addressSize = 4;
-      break;
-    default:
-      why = std::string("unknown record type S") + type;
-      return false;
-  }
-  if (text.size() % 2 != 0) {
-    why = "odd number of hex digits";
-    return false;
-  }
-  std::vector<uint8_t> bytes;
-  for (size_t i = 2; i < text.size(); i += 2) {
-    const int high = HexValue(text[i]), low = HexValue(text[i + 1]);
-    if (high < 0 || low < 0) {
-      why = "not a hex digit";
-      return false;
-    }
-    bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-  }
-  if (bytes[0] + 1u != bytes.size() || bytes[0] < addressSize + 1) {
-    why = "the record's count does not match its length";
-    return false;
-  }
-  uint8_t sum = 0;
-  for (uint8_t byte : bytes) sum = static_cast<uint8_t>(sum + byte);
-  if (sum != 0xFF) {
-    why = "checksum mismatch";
-    return false;
-  }
-  address = 0;
-  for (unsigned i = 0; i < addressSize; ++i) address = (address << 8) | bytes[1 + i];
-  data.assign(bytes.begin() + 1 + addressSize, bytes.end() - 1);
-  return true;
 }
 
 // Reads count bytes from address on with the adaptive pieces of the bulk reads, so a noisy line
@@ -169,89 +103,6 @@ FlowOutcome BackupFlash(ProbeLink& link, const FlashRange& range, const std::str
   }
   status("Backup: Reading Flash ... passed!");
   return FlowOutcome::Passed();
-}
-
-bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem) {
-  // Reset in place: a caller's image (made with the struct, or kept from an earlier file) is
-  // reused rather than a second megabyte allocated and filled beside it.
-  contents.bytes.assign(kFlashSize, 0xFF);
-  contents.present.assign(kFlashSize, false);
-  contents.header.clear();
-  TextFile file;
-  if (!file.Open(path)) {
-    problem = {0, "cannot open " + path};
-    return false;
-  }
-  std::string line;
-  int number = 0;
-  bool anyData = false;
-  int endLine = 0;  // the line of the end record, 0 before it
-  char type = 0;
-  uint32_t address = 0;
-  std::vector<uint8_t> data;
-  while (file.ReadLine(line, kLineBuffer)) {
-    ++number;
-    if (line.back() != '\n' && line.size() == kLineBuffer - 1) {
-      problem = {number, "line too long for an S-record"};
-      return false;
-    }
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.empty()) continue;
-    std::string why;
-    if (!ParseRecord(line, type, address, data, why)) {
-      problem = {number, why};
-      return false;
-    }
-    if (endLine > 0) {
-      problem = {number, "a record after the end record of line " + std::to_string(endLine)};
-      return false;
-    }
-    if (type == '7' || type == '8' || type == '9') {
-      endLine = number;
-      continue;
-    }
-    if (type == '0') {
-      contents.header.assign(data.begin(), data.end());
-      continue;
-    }
-    if (type != '1' && type != '2' && type != '3') continue;  // count records
-    if (data.empty()) continue;
-    const uint64_t end = uint64_t{address} + data.size();
-    if (address < kFlashBase || end > uint64_t{kFlashBase} + kFlashSize) {
-      problem = {number, "address " + Hex32(address) + " lies outside the flash"};
-      return false;
-    }
-    if (address < kLoaderSectorEnd) {
-      problem = {number, "address " + Hex32(address) + " lies in the loader's sector"};
-      return false;
-    }
-    for (size_t i = 0; i < data.size(); ++i) {
-      const size_t at = address - kFlashBase + i;
-      // The same bytes twice are harmless; different ones leave no way to tell which is meant.
-      if (contents.present[at] && contents.bytes[at] != data[i]) {
-        problem = {number, "the record gives " + Hex32(static_cast<uint32_t>(kFlashBase + at)) +
-                               " other bytes than an earlier line"};
-        return false;
-      }
-      contents.bytes[at] = data[i];
-      contents.present[at] = true;
-    }
-    anyData = true;
-  }
-  if (file.Failed()) {
-    problem = {number, "read error"};
-    return false;
-  }
-  if (!anyData) {
-    problem = {0, path + " holds no data records"};
-    return false;
-  }
-  if (endLine == 0) {
-    // Every backup ends with one: a file without it was cut short, possibly at a record boundary.
-    problem = {number, "the file ends without an S7 end record: it is cut short"};
-    return false;
-  }
-  return true;
 }
 
 std::string BackupSerialNumber(const std::string& header) {

@@ -7,6 +7,7 @@
 #include "link/flash_map.h"
 #include "link/link_session.h"
 #include "link/result_codes.h"
+#include "update/backup_file.h"
 #include "update/bulk_transfer.h"
 #include "update/firmware.h"
 #include "update/flow_outcome.h"
@@ -29,27 +30,6 @@ bool RangeInsideFlash(const FlashRange& range);
 FlowOutcome BackupFlash(ProbeLink& link, const FlashRange& range, const std::string& header,
                         const std::string& path, const StatusSink& status,
                         ProgressDisplay& progress, std::string* fileError = nullptr);
-
-// The flash as a backup file describes it: a byte for every address of the flash, with the ones
-// the file names marked present.
-struct FlashContents {
-  std::vector<uint8_t> bytes = std::vector<uint8_t>(kFlashSize, 0xFF);
-  std::vector<bool> present = std::vector<bool>(kFlashSize, false);
-  std::string header;  // the S0 text, "" without one
-};
-
-// What is wrong with a backup file: the line (from 1; 0 for the file as a whole) and a sentence.
-struct BackupFileProblem {
-  int line = 0;
-  std::string what;
-};
-
-// Reads and checks the whole file: every line a well-formed S0, S3, S5 or S7 record with a correct
-// checksum, every data byte inside the flash and outside the loader's sector, at least one data
-// byte, no address given twice with different bytes, and an end record (S7, S8 or S9) with
-// nothing after it: a file cut short at a record boundary is refused. false with problem filled
-// at the first fault.
-bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem);
 
 // Start addresses of the sectors that hold a present byte, ascending.
 std::vector<uint32_t> TouchedSectors(const FlashContents& contents);

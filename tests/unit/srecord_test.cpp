@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/image_gen.h"
+#include "update/backup_file.h"
 
 namespace vanta {
 namespace {
@@ -174,6 +176,40 @@ TEST(GeneratedFirmware, ReadsTheSameInTheSrecordTools) {
     const std::string loaded = ReadAll(binary);
     EXPECT_EQ(std::vector<uint8_t>(loaded.begin(), loaded.end()), image.bytes) << "type " << c.type;
   }
+}
+
+// The backup reader keeps its own image between files: each file must be read as if it were the
+// first, and a refused one must leave the caller's image as it was.
+TEST(BackupFile, EachFileIsReadAloneWhateverWasReadBefore) {
+  test::ImageTempDir dir;
+  const std::string path = dir.File("backup.s19");
+  FlashContents contents;
+  BackupFileProblem problem;
+  const auto read = [&](const std::string& records) {
+    EXPECT_TRUE(test::WriteTextFile(path, "S0050000414277\n" + records + "S70500000000FA\n"));
+    return ReadBackupFile(path, contents, problem);
+  };
+  ASSERT_TRUE(read("S3090100800011223344CB\n")) << problem.what;
+  EXPECT_EQ(contents.bytes[0x8000], 0x11);
+  EXPECT_EQ(contents.header, "AB");
+  // Other bytes at the same address, in another file, are no conflict; nothing of the first stays.
+  ASSERT_TRUE(read("S3090100800055667788BB\nS3060100C000AB8D\n")) << problem.what;
+  EXPECT_EQ(contents.bytes[0x8000], 0x55);
+  EXPECT_EQ(contents.bytes[0xC000], 0xAB);
+  EXPECT_TRUE(contents.present[0xC000]);
+  EXPECT_FALSE(contents.present[0xC001]);
+  // Refused at line 4, after line 2 marked 0x01010000: the caller's image is the last file's.
+  const FlashContents before = contents;
+  EXPECT_FALSE(read("S3090101000001020304EA\nS3090100800011223344CB\nS3060100800299DD\n"));
+  EXPECT_EQ(problem.line, 4);
+  EXPECT_NE(problem.what.find("0x01008002 other bytes"), std::string::npos) << problem.what;
+  EXPECT_TRUE(contents.bytes == before.bytes && contents.present == before.present);
+  // What the refused file marked is gone too.
+  ASSERT_TRUE(read("S3090101000009080706D6\nS3060100800299DD\n")) << problem.what;
+  EXPECT_EQ(contents.bytes[0x10000], 0x09);
+  EXPECT_EQ(contents.bytes[0x8002], 0x99);
+  EXPECT_FALSE(contents.present[0x8000]);
+  EXPECT_EQ(std::count(contents.present.begin(), contents.present.end(), true), 5);
 }
 
 }  // namespace
