@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "dialog/settings.h"
 #include "platform/system_settings.h"
@@ -31,8 +32,9 @@ void AppendUtf8(std::string& out, uint32_t code) {
 }
 
 // QSettings writes section and key names with %XX for anything outside [A-Za-z0-9_-].
-std::string DecodePercent(const std::string& text) {
+std::string DecodePercent(std::string_view text) {
   std::string out;
+  out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
         HexValue(text[i + 2]) >= 0) {
@@ -45,14 +47,16 @@ std::string DecodePercent(const std::string& text) {
   return out;
 }
 
-std::string Trim(const std::string& text) {
-  size_t begin = text.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return "";
-  size_t end = text.find_last_not_of(" \t\r");
+// Views into the text read: a line and its parts are looked at in place, and only the names and
+// values kept are copied.
+std::string_view Trim(std::string_view text) {
+  const size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string_view::npos) return {};
+  const size_t end = text.find_last_not_of(" \t\r");
   return text.substr(begin, end - begin + 1);
 }
 
-std::string DecodeValue(const std::string& raw) {
+std::string DecodeValue(std::string_view raw) {
   std::string out;
   bool quoted = false;
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -115,24 +119,26 @@ std::optional<int> ParseInt(const std::string& text) {
 IniData ParseIni(const std::string& text) {
   IniData data;
   std::string section = "General";
+  std::string_view rest = text;
   // A UTF-8 byte-order mark (some editors write one) is no part of the first line.
-  const bool byteOrderMark = text.rfind("\xEF\xBB\xBF", 0) == 0;
-  std::istringstream in(byteOrderMark ? text.substr(3) : text);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string trimmed = Trim(line);
+  if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+  while (!rest.empty()) {
+    const size_t lineEnd = rest.find('\n');
+    const std::string_view line = rest.substr(0, lineEnd);
+    rest.remove_prefix(lineEnd == std::string_view::npos ? rest.size() : lineEnd + 1);
+    const std::string_view trimmed = Trim(line);
     if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') continue;
     if (trimmed.front() == '[') {
-      size_t close = trimmed.find(']');
+      const size_t close = trimmed.find(']');
       section = DecodePercent(
-          trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+          trimmed.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
       continue;
     }
-    size_t equals = trimmed.find('=');
-    if (equals == std::string::npos) continue;
+    const size_t equals = trimmed.find('=');
+    if (equals == std::string_view::npos) continue;
     std::string key = DecodePercent(Trim(trimmed.substr(0, equals)));
     if (key.empty()) continue;
-    data[section][key] = DecodeValue(Trim(trimmed.substr(equals + 1)));
+    data[section][std::move(key)] = DecodeValue(Trim(trimmed.substr(equals + 1)));
   }
   return data;
 }
