@@ -105,6 +105,9 @@ class ProbeLink {
   bool LineNoisy() const { return LineRecentlyFaulty() && faultsLately_ >= 2; }
   // A fault the link cannot see: a reply of the wrong echo, two reads of one piece that differ.
   void NoteLineFault() { Fault(); }
+  // Every fault the line has shown since the link was made: a reader compares it before and after
+  // its reads to learn whether the line showed a fault meanwhile.
+  uint64_t FaultsSeen() const { return faultsSeen_; }
   static constexpr uint32_t kCleanToTrust = 64;
 
   // Sees every frame, speed change and purge; nullptr to stop. Not owned.
@@ -123,6 +126,7 @@ class ProbeLink {
   // drops them, so none is taken for the next request's.
   void DropLateReplies();
   void Fault() {
+    ++faultsSeen_;
     cleanInARow_ = 0;
     if (faultsLately_ < UINT32_MAX) ++faultsLately_;
   }
@@ -141,6 +145,7 @@ class ProbeLink {
   uint8_t counter_ = 0;
   uint32_t cleanInARow_ = kCleanToTrust;
   uint32_t faultsLately_ = 0;  // faults since the line was last trusted
+  uint64_t faultsSeen_ = 0;    // every fault, for FaultsSeen()
   int owedReplies_ = 0;        // requests that went out whole and got no frame back
   uint32_t owedSinceMs_ = 0;   // when the wait for the next of them began
   uint32_t owedWindowMs_ = 0;  // how long each of them may take

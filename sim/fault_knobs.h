@@ -12,6 +12,9 @@ struct FaultKnobs {
   std::atomic<double> bitFlipRate{0};         // one random bit of the byte flips
   std::atomic<double> insertRate{0};          // a random byte appears before it
   std::atomic<uint32_t> noiseBeforeFrame{0};  // random non-DLE bytes before each reply frame
+  // The Nth frame from now (0: the next) has bit 7 of its last two payload bytes flipped: two
+  // flips of one bit position, which its XOR byte does not see.
+  std::atomic<int32_t> cancellingFlipsInFrame{-1};
   std::atomic<double> requestCorruptRate{0};  // a byte the probe receives changes value
   std::atomic<double> requestBitFlipRate{0};  // one random bit of a byte the probe receives flips
 

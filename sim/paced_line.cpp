@@ -92,7 +92,16 @@ void VirtualProbe::Impl::SendFrame(const std::vector<uint8_t>& payload, Nanos no
   const double corrupt = faults.corruptRate.load();
   const double flip = faults.bitFlipRate.load();
   const double insert = faults.insertRate.load();
-  for (uint8_t b : EncodeFrame(payload)) {
+  std::vector<uint8_t> sent = payload;
+  const int32_t flipsIn = faults.cancellingFlipsInFrame.load();
+  if (flipsIn >= 0) {
+    faults.cancellingFlipsInFrame = flipsIn - 1;
+    if (flipsIn == 0 && sent.size() >= 2) {
+      sent[sent.size() - 1] ^= 0x80;
+      sent[sent.size() - 2] ^= 0x80;
+    }
+  }
+  for (uint8_t b : EncodeFrame(sent)) {
     if (insert > 0 && Chance() < insert) wire.push_back(RandomByte());
     if (drop > 0 && Chance() < drop) continue;
     wire.push_back(Disturb(b, corrupt, flip));

@@ -108,7 +108,10 @@ ResultCode BulkTransfer::Confirm(uint32_t at, const uint8_t* bytes, uint32_t pie
     return RESULT_OK;
   };
   if (expected != nullptr && std::memcmp(bytes, expected, piece) == 0) return take();
-  if (expected == nullptr && !link_.LineRecentlyFaulty() && candidates_.empty()) return take();
+  if (expected == nullptr && !link_.LineRecentlyFaulty() && candidates_.empty()) {
+    singles_.emplace_back(at, piece);
+    return take();
+  }
   // Another read of the same address (the piece may have shrunk since) that agrees confirms it.
   for (const Candidate& c : candidates_) {
     if (c.address == at && c.bytes.size() >= piece &&
@@ -126,15 +129,41 @@ ResultCode BulkTransfer::Read(uint32_t address, uint32_t count, uint8_t* out,
                               const TransferProgress& progress, const uint8_t* expected) {
   uint8_t bytes[kLargestPiece];
   candidates_.clear();
+  singles_.clear();
+  const uint64_t faultsBefore = link_.FaultsSeen();
   // A request of 9 framed bytes, a reply with 7 bytes before the data and its framing.
-  return Move(read_, address, count, 9 + 7 + 7, progress,
+  constexpr size_t kOverhead = 9 + 7 + 7;
+  ResultCode rc =
+      Move(read_, address, count, kOverhead, progress,
+           [&](uint32_t at, uint32_t offset, uint32_t piece, uint32_t busyMs) {
+             const ResultCode code =
+                 ReadMemoryPiece(link_, at, static_cast<uint16_t>(piece), bytes, busyMs);
+             if (code != RESULT_OK) return code;
+             return Confirm(at, bytes, piece, expected != nullptr ? expected + offset : nullptr,
+                            out + offset);
+           });
+  if (rc != RESULT_OK || link_.FaultsSeen() == faultsBefore) return rc;
+  // The line showed a fault during this read: the pieces taken on one read before it are read
+  // once more, each counting at once when it equals what was taken and otherwise only once two
+  // reads agree (their bytes then replace those taken).
+  const std::vector<std::pair<uint32_t, uint32_t>> singles = std::move(singles_);
+  singles_.clear();
+  std::vector<uint8_t> taken;
+  for (const auto& [start, length] : singles) {
+    uint8_t* dest = out + (start - address);
+    taken.assign(dest, dest + length);
+    candidates_.clear();
+    rc = Move(read_, start, length, kOverhead, {},
               [&](uint32_t at, uint32_t offset, uint32_t piece, uint32_t busyMs) {
-                const ResultCode rc =
+                const ResultCode code =
                     ReadMemoryPiece(link_, at, static_cast<uint16_t>(piece), bytes, busyMs);
-                if (rc != RESULT_OK) return rc;
-                return Confirm(at, bytes, piece, expected != nullptr ? expected + offset : nullptr,
-                               out + offset);
+                if (code != RESULT_OK) return code;
+                ++stats_.confirmReads;
+                return Confirm(at, bytes, piece, taken.data() + offset, dest + offset);
               });
+    if (rc != RESULT_OK) return rc;
+  }
+  return RESULT_OK;
 }
 
 ResultCode BulkTransfer::Write(uint32_t address, const uint8_t* data, uint32_t count,

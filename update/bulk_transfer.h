@@ -7,6 +7,7 @@
 // on this flash (programming only clears bits), so a write whose reply was lost may be repeated.
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "link/link_session.h"
@@ -64,7 +65,10 @@ class BulkTransfer {
   // change wrong flash into exactly the right bytes. A piece that differs from them counts only
   // once two reads agree, on a clean line too. Reads of one piece that keep disagreeing count
   // against its tries and end in LDR_E_BAD_REPLY naming the address; no unconfirmed byte is
-  // delivered.
+  // delivered. A line that turns faulty during the read may have let such a pair through in a
+  // piece taken on one read before the first fault showed: when the line showed a fault, every
+  // piece of this read taken on one read is read once more and counts only as a confirmed read
+  // against the bytes taken, so the bytes delivered never rest on one read of a faulty line.
   ResultCode Read(uint32_t address, uint32_t count, uint8_t* out,
                   const TransferProgress& progress = {}, const uint8_t* expected = nullptr);
   // count bytes of data to address; a piece whose length is no multiple of 4 is padded with 0xFF,
@@ -101,6 +105,9 @@ class BulkTransfer {
 
   ProbeLink& link_;
   std::vector<Candidate> candidates_;
+  // Pieces of the read under way taken on one read of a line that had shown no fault lately:
+  // address and length.
+  std::vector<std::pair<uint32_t, uint32_t>> singles_;
   Pacing read_;
   Pacing write_;
   TransferFailure failure_;

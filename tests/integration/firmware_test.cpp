@@ -219,6 +219,26 @@ TEST_F(FirmwareOnProbe, ReadsOverSingleBitErrorsInTheRepliesDeliverTheFlashExact
   EXPECT_EQ(wrong, 0u);
 }
 
+TEST_F(FirmwareOnProbe, APieceChangedUnseenBeforeTheLineShowsAFaultIsReadAgain) {
+  // The first reply on a clean line passes its XOR byte with two bytes wrong, and only a reply
+  // lost further on shows the line faulty: the piece taken on one read is read again, and what
+  // the read delivers is the flash.
+  ProbeOnPty target;
+  constexpr uint32_t kCount = 8 * 1024;
+  std::vector<uint8_t> flash(kCount);
+  for (uint32_t i = 0; i < kCount; ++i) flash[i] = static_cast<uint8_t>(i * 11 + i / 241);
+  target.probe.ProgramFlash(kFirmwareArea, flash);
+  target.probe.Faults().cancellingFlipsInFrame = 0;
+  target.probe.Faults().silentAtAddress = kFirmwareArea + 6 * 1024;
+  target.probe.Faults().silentAtAddressCount = 1;
+  std::vector<uint8_t> read(kCount);
+  TransferFailure failure;
+  ASSERT_EQ(ReadFlashAdaptive(target.link, kFirmwareArea, kCount, read.data(), {}, &failure),
+            RESULT_OK)
+      << failure.address;
+  EXPECT_EQ(read, flash);
+}
+
 TEST_F(FirmwareOnProbe, RestoreOverSingleBitErrorsInTheRepliesSucceedsWithTheFlashExact) {
   // One bit of one reply byte in about 170 flipped under a restore of two whole sectors: some
   // replies pass their XOR byte with wrong data, so the read-back reads a piece that differs again
