@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/loader.h"
 #include "link/packing.h"
 
 namespace vanta {
@@ -163,6 +164,19 @@ uint32_t ProbeLink::LineTimeMs(size_t bytes) const {
   return static_cast<uint32_t>((uint64_t{bytes} * 10000 + speed - 1) / speed);
 }
 
+bool ProbeLink::SendMarker() {
+  // A request of its own (a fresh sequence number), sent without a purge: a late reply that has
+  // already arrived is still to be dropped.
+  request_[0] = static_cast<uint8_t>(((counter_ & 0x03u) << 6) | channel_);
+  request_[1] = 1;
+  request_[2] = LDR_IDENTIFY;
+  ++counter_;
+  lastWriteBytes_ = 2 * 3 + 5;
+  if (Noted(SendFrame(*port_, request_, 3)) != RESULT_OK) return false;
+  if (observer_ != nullptr) observer_->FrameSent(request_, 3);
+  return true;
+}
+
 void ProbeLink::DropLateReplies() {
   // A probe slower than the reply wait answers the first attempt after the second went out: that
   // late reply is taken for the second attempt's, and the second attempt's own reply would be
@@ -170,7 +184,19 @@ void ProbeLink::DropLateReplies() {
   // number cannot tell them apart (not every probe echoes it), so the replies still owed are
   // waited for here and dropped. Each may follow the one before it by the probe's whole working
   // time, so the window starts afresh after each.
-  while (owedReplies_ > 0 && !deviceGone_) {
+  //
+  // A piece of a bulk transfer lost on a noisy line is mostly a request the line changed and the
+  // probe dropped: nothing will come, and waiting the whole window for it would cost more than
+  // the lost piece itself. The loader answers its requests one after the other, so an identify
+  // request sent now is answered after every reply still owed: what comes before its reply (the
+  // echo 'd') is late and dropped, and its reply ends the wait at once. When its reply does not
+  // come, the window ends the wait as before.
+  if (owedReplies_ == 0 || deviceGone_) {
+    owedReplies_ = 0;
+    return;
+  }
+  bool marked = owedByPiece_ && SendMarker();
+  while ((owedReplies_ > 0 || marked) && !deviceGone_) {
     const uint32_t elapsed = clock_.TickMs() - owedSinceMs_;
     if (elapsed >= owedWindowMs_) break;
     if (observer_ != nullptr) observer_->LateReplyAwaited(owedWindowMs_ - elapsed);
@@ -178,7 +204,13 @@ void ProbeLink::DropLateReplies() {
         Noted(ReceiveFrame(*port_, reply_, kMaxPayload, owedWindowMs_ - elapsed, clock_));
     if (received == LINK_E_TIMEOUT || received == LINK_E_COMM) break;
     if (observer_ != nullptr) observer_->FrameReceived(reply_, received);
-    --owedReplies_;
+    const size_t length =
+        received >= 2 ? (static_cast<size_t>(reply_[0] & 0x07) << 8) | reply_[1] : 0;
+    if (marked && received >= 3 && static_cast<size_t>(received) == length + 2 &&
+        reply_[2] == LDR_IDENTIFY) {
+      break;
+    }
+    if (owedReplies_ > 0) --owedReplies_;
     owedSinceMs_ = clock_.TickMs();
   }
   owedReplies_ = 0;
@@ -208,6 +240,7 @@ int32_t ProbeLink::Exchange(const uint8_t* request, size_t count, uint8_t* dest,
     const uint32_t took = answered ? now - firstLostAt : 0;
     const uint32_t window = std::max(waitMs, took);
     owedReplies_ = timedOut;
+    owedByPiece_ = attempts == 1;
     owedSinceMs_ = now;
     owedWindowMs_ = window + window / 8 + kLineMarginMs;
   };

@@ -125,6 +125,9 @@ class ProbeLink {
   // Waits for the replies that attempts which timed out may still bring, within their window, and
   // drops them, so none is taken for the next request's.
   void DropLateReplies();
+  // Sends the identify request whose reply marks the end of the late replies; false when the
+  // send failed.
+  bool SendMarker();
   void Fault() {
     ++faultsSeen_;
     cleanInARow_ = 0;
@@ -149,6 +152,7 @@ class ProbeLink {
   int owedReplies_ = 0;        // requests that went out whole and got no frame back
   uint32_t owedSinceMs_ = 0;   // when the wait for the next of them began
   uint32_t owedWindowMs_ = 0;  // how long each of them may take
+  bool owedByPiece_ = false;   // owed by a one-attempt transaction (a piece in the loader)
   uint8_t request_[kMaxPayload] = {};
   uint8_t reply_[kMaxPayload] = {};
   uint8_t loaderRequest_[kMaxPayload] = {};

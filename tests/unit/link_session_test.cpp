@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "tests/support/fake_port.h"
 
 namespace vanta {
@@ -401,7 +403,54 @@ TEST_F(LinkSession, SingleAttemptWaitsForTheReplyItExpectsNotTheLargestFrame) {
   probe->loader = nullptr;  // the echo: one attempt that gets its reply
   port->writes.clear();
   EXPECT_EQ(link->TransactOnce(request.data(), 1, reply.data(), reply.size(), 1, 10), 1);
-  EXPECT_EQ(port->writes.size(), 1u);
+  // The identify that marks where the lost piece's late replies end, then one attempt.
+  EXPECT_EQ(port->writes.size(), 2u);
+}
+
+// A lost piece is mostly a request the line changed and the probe dropped: an identify request
+// marks where the replies still owed end, so the next piece need not wait the whole window.
+TEST_F(LinkSession, AfterALostPieceAnIdentifyMarksWhereTheLateRepliesEnd) {
+  OpenAt(115200);
+  const Bytes piece = {0x65, 0x01, 0x04, 0x00, 0x00, 0x00, 0x10};
+  Bytes reply(64);
+  bool dropFirst = true;  // the piece's first request is lost
+  bool answerMarker = true;
+  probe->loader = [&](const Bytes& request) -> std::optional<Bytes> {
+    if (request[0] == 0x64)
+      return answerMarker ? std::optional<Bytes>(Bytes{0x64, 0x00}) : std::nullopt;
+    if (std::exchange(dropFirst, false)) return std::nullopt;
+    return Bytes{0x65, 0x00, request[4]};
+  };
+  const auto lose = [&] {
+    dropFirst = true;
+    ASSERT_EQ(link->TransactOnce(piece.data(), piece.size(), reply.data(), reply.size(), 3, 5),
+              SESSION_E_NO_REPLY);
+    port->writes.clear();
+  };
+
+  // Nothing owed comes: the marker's reply ends the wait after its own round trip.
+  lose();
+  uint32_t start = clock.now;
+  ASSERT_EQ(link->TransactOnce(piece.data(), piece.size(), reply.data(), reply.size(), 3, 5), 3);
+  EXPECT_LT(clock.now - start, 10u);
+  ASSERT_EQ(port->writes.size(), 2u);
+  EXPECT_EQ(test::WirePayloads(port->writes[0]).at(0).at(2), 0x64);
+  EXPECT_EQ(test::WirePayloads(port->writes[1]).at(0).at(2), 0x65);
+
+  // A slow probe's late reply comes before the marker's and is dropped, not taken for the next.
+  lose();
+  port->FeedAt(clock.now + 3, test::WireFrame({0x10, 0x03, 0x65, 0x00, 0x99}));
+  probe->replyDelayMs = 8;
+  ASSERT_EQ(link->TransactOnce(piece.data(), piece.size(), reply.data(), reply.size(), 3, 5), 3);
+  EXPECT_EQ(reply[2], 0x00);
+  probe->replyDelayMs = 1;
+
+  // The marker lost as well: the window ends the wait, as without it.
+  lose();
+  answerMarker = false;
+  start = clock.now;
+  ASSERT_EQ(link->TransactOnce(piece.data(), piece.size(), reply.data(), reply.size(), 3, 5), 3);
+  EXPECT_GT(clock.now - start, 30u);
 }
 
 TEST_F(LinkSession, LateReplyWithinTheTimeOutIsTaken) {
