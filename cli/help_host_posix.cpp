@@ -1,52 +1,32 @@
-// The pages that name this system's paths: the program's page and the files, on Linux.
+// What the pages say of Linux: its paths, device places, port names and keys.
 #include "cli/help_text.h"
 
 namespace vanta::cli {
 namespace {
 
-const HelpPage kProgram = {
-    "vantalink-cli", "update and set up Vanta7 PPC4xx probes from the command line",
-    "vantalink-cli [GLOBAL OPTIONS] COMMAND [OPTIONS]",
-    "vantalink-cli runs the flows of the vantaLink window on a terminal. For every probe it "
-    "connects to the boot loader as the Connect button does (up to ten attempts), runs the "
-    "command, and then leaves the probe as closing the window does: the probe's firmware is "
-    "started and the port closed (--stay-in-loader keeps the loader running).\n\n"
-    "Several --port options, or --ports with a list, serve several probes at once: each probe "
-    "gets its own link, its own thread and its own progress line, a failing probe never stops "
-    "the others, and a table at the end shows port, serial number, versions before and after, "
-    "result and time of every probe.\n\n"
-    "--watch serves a production bench: the command (update, erase --yes, transmit or info) "
-    "runs once on every serial device that appears in /dev/serial/by-id, or in --watch-dir DIR, "
-    "each on its own thread so that several probes are served at once. One line a probe gives "
-    "the time, port, serial number, versions before and after, seconds and result, and the "
-    "tally of passed and failed probes. Devices present when the watch starts are not served; "
-    "a device is served again after it was unplugged and plugged back in. A device that "
-    "refuses to open (udev not done with it yet, or busy) is tried again, up to five times a "
-    "second apart, before it counts as failed. --log FILE appends each probe's --json object, "
-    "with the time it ended, as one line written at once; --json prints the same lines on "
-    "standard output. Ctrl-C or SIGTERM stops the watch: the probes being served are finished "
-    "first, then a summary is printed. A second Ctrl-C ends at once and abandons the probes "
-    "still being served, naming each and the step it was in: a probe abandoned in the middle "
-    "of a write is left half written, and must be plugged in again. --watch does not go with "
-    "--port or --ports.\n\n"
+constexpr HostHelp kHost = {
+    "serial device that appears in /dev/serial/by-id, or in --watch-dir DIR",
+    "udev not done with it yet, or busy",
+    "Ctrl-C or SIGTERM",
     "A port is a COM name or a device path. COMn stands for the link COMn in "
     "~/.config/Norvane/ports/ (made by 'vantalink-cli ports --map'), else for /dev/ttyS<n-1>, as "
-    "in the window's Port list. Without --port and --speed the port and speed the window saved "
-    "last are used (~/.config/Norvane/vantaLink.conf, or under $XDG_CONFIG_HOME), else 9600 "
-    "bit/s and the port a scan finds (see scan): when it finds exactly one probe the command "
-    "serves it and says on standard error which port it chose; with none or several it stops "
-    "with the scan's list and exit status 2.\n\n"
-    "On a terminal the progress of each probe is a bar on its own line; otherwise the status "
-    "texts are printed as lines. Results go to standard output, progress, messages and traces "
-    "to standard error. Run 'vantalink-cli COMMAND --help' for the page of a command.",
-    "vantalink-cli info --port COM1\n"
-    "vantalink-cli scan\n"
-    "vantalink-cli info --port /dev/ttyUSB0 --speed 115200 --json\n"
-    "vantalink-cli update --ports COM1,COM2,COM3,COM4 --speed 115200\n"
+    "in the window's Port list.",
+    "~/.config/Norvane/vantaLink.conf, or under $XDG_CONFIG_HOME",
+    "/dev/ttyUSB0",
+    "vantalink-cli ports --map COM5 /dev/ttyUSB0",
+    "Lists every serial device you could open: /dev/serial/by-id/*, /dev/ttyUSB*, "
+    "/dev/ttyACM*, the /dev/ttyS* with a UART behind them, and the COM links made by 'ports "
+    "--map'. Each device is listed once, with its stable by-id name and the COM names that "
+    "stand for it.",
+    "missing (a COM link to a device that is gone), busy (open in another program, named with "
+    "its pid, or locked), not permitted (with the device's group). A serial device another "
+    "program has open is reported, never opened.",
+    "Lists COM1 to COM19 with the device each stands for and whether it exists. --map points "
+    "COMn at a device (a symbolic link in ~/.config/Norvane/ports/), which the window's Port "
+    "list and --port COMn use from then on; --unmap removes such a link.",
+    "vantalink-cli ports\n"
     "vantalink-cli ports --map COM5 /dev/ttyUSB0\n"
-    "vantalink-cli link-check --port COM5 --trace\n"
-    "# a bench: every probe plugged in from now on, until Ctrl-C\n"
-    "vantalink-cli update --watch --speed 115200 --log bench.jsonl"};
+    "vantalink-cli ports --unmap COM5"};
 
 const std::vector<HelpFile> kFiles = {
     {"~/.config/Norvane/vantaLink.conf",
@@ -65,8 +45,8 @@ const std::vector<HelpFile> kFiles = {
 
 }  // namespace
 
-const HelpPage& ProgramHelpPage() {
-  return kProgram;
+const HostHelp& ThisHostHelp() {
+  return kHost;
 }
 
 const std::vector<HelpFile>& HelpFiles() {

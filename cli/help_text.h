@@ -36,6 +36,23 @@ const HelpPage& FindHelpPage(const std::string& command);
 // The page of the window, vantalink.
 const HelpPage& WindowHelpPage();
 
+// What the pages say differently on each system: its paths, device places, port names and keys.
+// One file a system gives it; the pages put it into their shared texts.
+struct HostHelp {
+  const char* watchPlaces;       // where --watch sees devices appear
+  const char* notReadyYet;       // why a device that appeared may refuse its first opens
+  const char* stopKeys;          // what stops a watch
+  const char* portNames;         // what a port is and what COMn stands for
+  const char* savedSettings;     // where the window keeps its port, speed and setup
+  const char* deviceExample;     // a port as an example names it
+  const char* portsExample;      // the example of ports
+  const char* scanDevices;       // what scan lists, how each device is named
+  const char* scanUnusable;      // why a device cannot be used, as a scan row says
+  const char* portsDescription;  // the page of ports
+  const char* portsExamples;
+};
+const HostHelp& ThisHostHelp();
+
 // The program's page and the files both the window and the command line use: they name the
 // paths and port names of the system built for.
 const HelpPage& ProgramHelpPage();

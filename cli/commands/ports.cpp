@@ -70,15 +70,9 @@ class Ports : public CliCommand {
 
 }  // namespace
 
-const HelpPage kPortsPage = {
-    "ports", "list the COM names and map them to devices",
-    "vantalink-cli ports [--map COMn DEVICE | --unmap COMn] [--json]",
-    "Lists COM1 to COM19 with the device each stands for and whether it exists. --map points "
-    "COMn at a device (a symbolic link in ~/.config/Norvane/ports/), which the window's Port "
-    "list and --port COMn use from then on; --unmap removes such a link.",
-    "vantalink-cli ports\n"
-    "vantalink-cli ports --map COM5 /dev/ttyUSB0\n"
-    "vantalink-cli ports --unmap COM5"};
+const HelpPage kPortsPage = {"ports", "list the COM names and map them to devices",
+                             "vantalink-cli ports [--map COMn DEVICE | --unmap COMn] [--json]",
+                             ThisHostHelp().portsDescription, ThisHostHelp().portsExamples};
 
 std::unique_ptr<CliCommand> MakePorts() {
   return std::make_unique<Ports>();

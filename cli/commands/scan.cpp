@@ -1,5 +1,6 @@
 // scan: every serial device the user could open, tried at once, and what answered on each.
 #include <cstdio>
+#include <string>
 
 #include "cli/commands/command.h"
 #include "cli/output.h"
@@ -35,28 +36,27 @@ class Scan : public CliCommand {
   }
 };
 
-}  // namespace
-
-const HelpPage kScanPage = {
-    "scan", "find the probes on every serial device", "vantalink-cli scan [GLOBAL OPTIONS]",
-    "Lists every serial device you could open: /dev/serial/by-id/*, /dev/ttyUSB*, "
-    "/dev/ttyACM*, the /dev/ttyS* with a UART behind them, and the COM links made by 'ports "
-    "--map'. Each device is listed once, with its stable by-id name and the COM names that "
-    "stand for it. All devices are tried at once with a short connect (up to three attempts, "
-    "one when nothing answers at any speed), which touches no flash; a probe is left as every "
-    "command leaves it (its firmware running, or its loader with --stay-in-loader).\n\n"
+const std::string kScanText =
+    std::string(ThisHostHelp().scanDevices) +
+    " All devices are tried at once with a short connect (up to three attempts, one when "
+    "nothing answers at any speed), which touches no flash; a probe is left as every command "
+    "leaves it (its firmware running, or its loader with --stay-in-loader).\n\n"
     "Each row shows the port, COM names, by-id name and what was found: a probe's serial "
     "number and loader, firmware and logic versions; that no loader answered; or why the "
-    "device cannot be used: missing (a COM link to a device that is gone), busy (open in "
-    "another program, named with its pid, or locked), not permitted (with the device's "
-    "group). A serial device another program has open is reported, never opened. --json "
-    "gives the same as an array of objects (port, byId, com, probe, serial, loader, firmware, "
-    "logic, or reason as in the other commands' error.reason).\n\n"
+    "device cannot be used: " +
+    ThisHostHelp().scanUnusable +
+    " --json gives the same as an array of objects (port, byId, com, probe, serial, loader, "
+    "firmware, logic, or reason as in the other commands' error.reason).\n\n"
     "The exit status is 0 whenever the scan ran, whether or not a probe was found; the list "
-    "says what was found. It is 2 for a bad option (scan takes no --port).",
-    "vantalink-cli scan\n"
-    "# the serial numbers of the probes found\n"
-    "vantalink-cli scan --json | jq -r '.[] | select(.probe) | .serial'"};
+    "says what was found. It is 2 for a bad option (scan takes no --port).";
+
+}  // namespace
+
+const HelpPage kScanPage = {"scan", "find the probes on every serial device",
+                            "vantalink-cli scan [GLOBAL OPTIONS]", kScanText.c_str(),
+                            "vantalink-cli scan\n"
+                            "# the serial numbers of the probes found\n"
+                            "vantalink-cli scan --json | jq -r '.[] | select(.probe) | .serial'"};
 
 std::unique_ptr<CliCommand> MakeScan() {
   return std::make_unique<Scan>();
