@@ -98,8 +98,9 @@ bool TextFile::ReadLine(std::string& line, size_t bufferSize) {
   return !line.empty() && !failed_;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, bool* readError) {
   bytes.clear();
+  if (readError != nullptr) *readError = false;
   if (path.empty()) return false;
   std::FILE* file = detail::OpenForReading(path);
   if (file == nullptr) return false;
@@ -109,6 +110,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
     bytes.insert(bytes.end(), piece, piece + n);
   const bool error = std::ferror(file) != 0;
   std::fclose(file);
+  if (readError != nullptr) *readError = error;
   return !error;
 }
 

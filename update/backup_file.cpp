@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/files.h"
 
@@ -137,6 +138,22 @@ class ReadImage {
     }
   }
 
+  // The start addresses of the sectors the spans lie in, ascending.
+  void Sectors(std::vector<uint32_t>& sectors) const {
+    bool touched[std::size(kFlashSectors)] = {};
+    for (const Span& span : spans_) {
+      for (size_t i = 0; i < std::size(kFlashSectors); ++i) {
+        const uint32_t first = kFlashSectors[i].address - kFlashBase;
+        if (span.offset < first + kFlashSectors[i].size && first < span.offset + span.size)
+          touched[i] = true;
+      }
+    }
+    sectors.clear();
+    for (size_t i = 0; i < std::size(kFlashSectors); ++i) {
+      if (touched[i]) sectors.push_back(kFlashSectors[i].address);
+    }
+  }
+
   void Blank() {
     for (const Span& span : spans_) {
       std::fill_n(bytes_.begin() + span.offset, span.size, 0xFF);
@@ -151,19 +168,16 @@ class ReadImage {
   std::vector<Span> spans_;
 };
 
-}  // namespace
-
-bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem) {
+// The reading of both entry points. readFailed: data is what a file gave before a read failed.
+bool ReadRecords(const uint8_t* data, size_t size, bool readFailed, const std::string& name,
+                 FlashContents& contents, BackupFileProblem& problem,
+                 std::vector<uint32_t>* sectors) {
   thread_local ReadImage image;
   struct BlankAtEnd {
     ReadImage& image;
     ~BlankAtEnd() { image.Blank(); }
   } blank{image};
-  TextFile file;
-  if (!file.Open(path)) {
-    problem = {0, "cannot open " + path};
-    return false;
-  }
+  size_t position = 0;
   std::string line;
   std::string header;
   int number = 0;
@@ -171,7 +185,10 @@ bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFile
   int endLine = 0;  // the line of the end record, 0 before it
   uint8_t bytes[kMaxRecordBytes];
   Record record;
-  while (file.ReadLine(line, kLineBuffer)) {
+  while (NextTextLine(data, size, position, line, kLineBuffer)) {
+    // The piece a failed read cut off is no line of the file's: the failure is reported instead.
+    if (readFailed && position == size && line.back() != '\n' && line.size() < kLineBuffer - 1)
+      break;
     ++number;
     if (line.back() != '\n' && line.size() == kLineBuffer - 1) {
       problem = {number, "line too long for an S-record"};
@@ -217,12 +234,12 @@ bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFile
     }
     anyData = true;
   }
-  if (file.Failed()) {
+  if (readFailed) {
     problem = {number, "read error"};
     return false;
   }
   if (!anyData) {
-    problem = {0, path + " holds no data records"};
+    problem = {0, name + " holds no data records"};
     return false;
   }
   if (endLine == 0) {
@@ -232,7 +249,26 @@ bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFile
   }
   image.CopyTo(contents);
   contents.header = std::move(header);
+  if (sectors != nullptr) image.Sectors(*sectors);
   return true;
+}
+
+}  // namespace
+
+bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem) {
+  std::vector<uint8_t> text;
+  bool readError = false;
+  if (!ReadWholeFile(path, text, &readError) && !readError) {
+    problem = {0, "cannot open " + path};
+    return false;
+  }
+  return ReadRecords(text.data(), text.size(), readError, path, contents, problem, nullptr);
+}
+
+bool ReadBackupText(const uint8_t* data, size_t size, const std::string& name,
+                    FlashContents& contents, BackupFileProblem& problem,
+                    std::vector<uint32_t>* sectors) {
+  return ReadRecords(data, size, false, name, contents, problem, sectors);
 }
 
 }  // namespace vanta

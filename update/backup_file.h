@@ -1,6 +1,7 @@
 #pragma once
 // The reader of backup files that restore runs before anything is erased: every line checked,
 // the bytes the file names laid out over the whole flash.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -30,5 +31,13 @@ struct BackupFileProblem {
 // the file alone (nothing of what it held before); false with problem filled at the first fault
 // and contents left as it was.
 bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem);
+
+// The same reading of a file's bytes already in memory; name stands for the file in the problem
+// text. sectors, when given, gets with a true result the start addresses of the sectors the file
+// gives bytes in, ascending: what TouchedSectors finds in contents, known from the records
+// without looking through the whole flash.
+bool ReadBackupText(const uint8_t* data, size_t size, const std::string& name,
+                    FlashContents& contents, BackupFileProblem& problem,
+                    std::vector<uint32_t>* sectors = nullptr);
 
 }  // namespace vanta

@@ -11,6 +11,7 @@
 
 #include "tests/support/image_gen.h"
 #include "update/backup_file.h"
+#include "update/flash_backup.h"
 
 namespace vanta {
 namespace {
@@ -210,6 +211,68 @@ TEST(BackupFile, EachFileIsReadAloneWhateverWasReadBefore) {
   EXPECT_EQ(contents.bytes[0x8002], 0x99);
   EXPECT_FALSE(contents.present[0x8000]);
   EXPECT_EQ(std::count(contents.present.begin(), contents.present.end(), true), 5);
+}
+
+// Bytes in memory read as the same file on disk does, and the sectors the reader names are the
+// ones TouchedSectors finds in the image, a record across a sector boundary counting in both.
+TEST(BackupFile, TextReadsAsTheFileDoesAndNamesTheSectorsItGivesBytesIn) {
+  struct Row {
+    std::vector<test::SRecordData> records;
+    bool crlf;
+    std::vector<uint32_t> sectors;
+  };
+  const std::vector<uint8_t> run(32, 0x5A);
+  const Row rows[] = {
+      {{{0x01008000, {0x11}}}, false, {0x01008000}},
+      {{{0x0100BFF0, run}}, true, {0x01008000, 0x0100C000}},
+      {{{0x010FFFFF, {0x01}}, {0x0103FFFF, {0x02, 0x03}}},
+       false,
+       {0x01010000, 0x01040000, 0x010C0000}},
+  };
+  test::ImageTempDir dir;
+  const std::string path = dir.File("backup.s19");
+  const auto readText = [&path](const std::string& text, FlashContents& contents,
+                                BackupFileProblem& problem, std::vector<uint32_t>* sectors) {
+    return ReadBackupText(reinterpret_cast<const uint8_t*>(text.data()), text.size(), path,
+                          contents, problem, sectors);
+  };
+  for (const Row& row : rows) {
+    test::SRecordStyle style;
+    style.crlf = row.crlf;
+    const std::string text = test::SRecordFile(row.records, style);
+    ASSERT_TRUE(test::WriteTextFile(path, text));
+    FlashContents fromFile, fromText;
+    BackupFileProblem problem;
+    ASSERT_TRUE(ReadBackupFile(path, fromFile, problem)) << problem.what;
+    std::vector<uint32_t> sectors;
+    ASSERT_TRUE(readText(text, fromText, problem, &sectors)) << problem.what;
+    EXPECT_EQ(sectors, row.sectors);
+    EXPECT_EQ(TouchedSectors(fromText), row.sectors);
+    EXPECT_TRUE(fromText.bytes == fromFile.bytes && fromText.present == fromFile.present);
+    EXPECT_EQ(fromText.header, fromFile.header);
+  }
+  // Refused alike, at the same line and for the same reason.
+  for (const std::string text : {"S0050000414277\nS3060100800011DF\n", "S70500000000FA\n"}) {
+    ASSERT_TRUE(test::WriteTextFile(path, text));
+    FlashContents contents;
+    BackupFileProblem fromFile, fromText;
+    EXPECT_FALSE(ReadBackupFile(path, contents, fromFile));
+    EXPECT_FALSE(readText(text, contents, fromText, nullptr));
+    EXPECT_EQ(fromText.line, fromFile.line);
+    EXPECT_EQ(fromText.what, fromFile.what);
+    EXPECT_FALSE(fromFile.what.empty());
+  }
+  // A file that cannot be opened, and one that opens but cannot be read (a directory, on a system
+  // that opens one), are told apart.
+  FlashContents contents;
+  BackupFileProblem problem;
+  EXPECT_FALSE(ReadBackupFile(dir.File("missing.s19"), contents, problem));
+  EXPECT_EQ(problem.what, "cannot open " + dir.File("missing.s19"));
+#ifndef _WIN32
+  EXPECT_FALSE(ReadBackupFile(dir.Path(), contents, problem));
+  EXPECT_EQ(problem.line, 0);
+  EXPECT_EQ(problem.what, "read error");
+#endif
 }
 
 }  // namespace
