@@ -33,6 +33,8 @@ void AppendUtf8(std::string& out, uint32_t code) {
 
 // QSettings writes section and key names with %XX for anything outside [A-Za-z0-9_-].
 std::string DecodePercent(std::string_view text) {
+  // Most names hold no escape: taken whole rather than a character at a time.
+  if (text.find('%') == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -58,44 +60,48 @@ std::string_view Trim(std::string_view text) {
 
 std::string DecodeValue(std::string_view raw) {
   std::string out;
-  bool quoted = false;
-  for (size_t i = 0; i < raw.size(); ++i) {
-    char c = raw[i];
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      break;  // a list: the first element stands for the text
-    } else if (c == '\\' && i + 1 < raw.size()) {
-      char e = raw[++i];
-      switch (e) {
-        case 'n':
-          out += '\n';
-          break;
-        case 't':
-          out += '\t';
-          break;
-        case 'r':
-          out += '\r';
-          break;
-        case '0':
-          out += '\0';
-          break;
-        case 'x': {
-          uint32_t code = 0;
-          size_t digits = 0;
-          while (digits < 4 && i + 1 < raw.size() && HexValue(raw[i + 1]) >= 0) {
-            code = code * 16 + static_cast<uint32_t>(HexValue(raw[++i]));
-            ++digits;
+  if (raw.find_first_of("\",\\") == std::string_view::npos) {
+    out = raw;  // no quotes, commas or escapes: the value is its own text
+  } else {
+    bool quoted = false;
+    for (size_t i = 0; i < raw.size(); ++i) {
+      char c = raw[i];
+      if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ',' && !quoted) {
+        break;  // a list: the first element stands for the text
+      } else if (c == '\\' && i + 1 < raw.size()) {
+        char e = raw[++i];
+        switch (e) {
+          case 'n':
+            out += '\n';
+            break;
+          case 't':
+            out += '\t';
+            break;
+          case 'r':
+            out += '\r';
+            break;
+          case '0':
+            out += '\0';
+            break;
+          case 'x': {
+            uint32_t code = 0;
+            size_t digits = 0;
+            while (digits < 4 && i + 1 < raw.size() && HexValue(raw[i + 1]) >= 0) {
+              code = code * 16 + static_cast<uint32_t>(HexValue(raw[++i]));
+              ++digits;
+            }
+            AppendUtf8(out, code);
+            break;
           }
-          AppendUtf8(out, code);
-          break;
+          default:
+            out += e;
+            break;
         }
-        default:
-          out += e;
-          break;
+      } else {
+        out += c;
       }
-    } else {
-      out += c;
     }
   }
   if (out.rfind("@@", 0) == 0) return out.substr(1);
@@ -114,11 +120,26 @@ std::optional<int> ParseInt(const std::string& text) {
   return static_cast<int>(value);
 }
 
+// The persisted values among a section's keys, each missing text its default.
+void TakeValues(const std::map<std::string, std::string>& values, StoredSettings& settings) {
+  auto text_of = [&](const char* key) -> const std::string* {
+    auto it = values.find(key);
+    return it == values.end() ? nullptr : &it->second;
+  };
+  if (auto v = text_of("Baudrate")) settings.speedIndex = ParseInt(*v);
+  if (auto v = text_of("ComPort")) settings.portIndex = ParseInt(*v);
+  for (const SetupTextKey& text : kSetupTextKeys) {
+    if (auto v = text_of(text.key)) settings.setup.*text.text = *v;
+  }
+}
+
 }  // namespace
 
 IniData ParseIni(const std::string& text) {
   IniData data;
   std::string section = "General";
+  // The section's keys, looked up at its first key (a section without keys stays out of data).
+  std::map<std::string, std::string>* values = nullptr;
   std::string_view rest = text;
   // A UTF-8 byte-order mark (some editors write one) is no part of the first line.
   if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
@@ -132,47 +153,43 @@ IniData ParseIni(const std::string& text) {
       const size_t close = trimmed.find(']');
       section = DecodePercent(
           trimmed.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+      values = nullptr;
       continue;
     }
     const size_t equals = trimmed.find('=');
     if (equals == std::string_view::npos) continue;
     std::string key = DecodePercent(Trim(trimmed.substr(0, equals)));
     if (key.empty()) continue;
-    data[section][std::move(key)] = DecodeValue(Trim(trimmed.substr(equals + 1)));
+    if (values == nullptr) values = &data[section];
+    (*values)[std::move(key)] = DecodeValue(Trim(trimmed.substr(equals + 1)));
   }
   return data;
 }
 
-StoredSettings ReadStoredSettings(const std::string& path) {
+StoredSettings StoredSettingsOf(const IniData& data) {
   StoredSettings settings;
-  std::map<std::string, std::string> values;
+  settings.found = true;
+  const auto section = data.find(kSettingsSection);
+  if (section != data.end()) TakeValues(section->second, settings);
+  return settings;
+}
+
+StoredSettings ReadStoredSettings(const std::string& path) {
   // Where the system keeps the window's settings itself (the registry on Windows), they are read
   // from there; else from the window's file.
+  std::map<std::string, std::string> values;
   if (path.empty() &&
       ReadSystemSettings(kSettingsOrganisation, kSettingsApplication, kSettingsSection, values)) {
+    StoredSettings settings;
     settings.found = true;
-  } else {
-    std::ifstream file(path.empty() ? SettingsFilePath() : path, std::ios::binary);
-    if (!file) return settings;
-    std::stringstream text;
-    text << file.rdbuf();
-    settings.found = true;
-    IniData data = ParseIni(text.str());
-    auto section = data.find(kSettingsSection);
-    if (section == data.end()) return settings;
-    values = section->second;
+    TakeValues(values, settings);
+    return settings;
   }
-  auto text_of = [&](const char* key) -> std::optional<std::string> {
-    auto it = values.find(key);
-    if (it == values.end()) return std::nullopt;
-    return it->second;
-  };
-  if (auto v = text_of("Baudrate")) settings.speedIndex = ParseInt(*v);
-  if (auto v = text_of("ComPort")) settings.portIndex = ParseInt(*v);
-  for (const SetupTextKey& text : kSetupTextKeys) {
-    if (auto v = text_of(text.key)) settings.setup.*text.text = *v;
-  }
-  return settings;
+  std::ifstream file(path.empty() ? SettingsFilePath() : path, std::ios::binary);
+  if (!file) return {};
+  std::stringstream text;
+  text << file.rdbuf();
+  return StoredSettingsOf(ParseIni(text.str()));
 }
 
 }  // namespace vanta::cli

@@ -27,6 +27,10 @@ struct StoredSettings {
   SetupTexts setup = DefaultSetupTexts();
 };
 
+// The persisted values an INI text holds, as ParseIni gave them: found set, the values of the
+// window's section, the defaults for the rest.
+StoredSettings StoredSettingsOf(const IniData& data);
+
 // Reads the store at path; "" is where the window keeps it: the system's own store where there is
 // one (the registry on Windows), else SettingsFilePath(). An unreadable or corrupt file gives
 // what could be read (never an error), as the window does.

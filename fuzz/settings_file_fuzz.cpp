@@ -8,10 +8,10 @@
 using namespace vanta;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = fuzz::WriteScratchFile("vantaLink.conf", data, size);
-  const cli::StoredSettings stored = cli::ReadStoredSettings(path);
-  FUZZ_CHECK(stored.found);
+  // Parsed once: the file entry point only reads the file and takes the values from this parse.
   const cli::IniData ini = cli::ParseIni(std::string(reinterpret_cast<const char*>(data), size));
+  const cli::StoredSettings stored = cli::StoredSettingsOf(ini);
+  FUZZ_CHECK(stored.found);
   for (const auto& [section, values] : ini) {
     for (const auto& entry : values) FUZZ_CHECK(!entry.first.empty());
   }
