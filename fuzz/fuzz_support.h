@@ -1,52 +1,15 @@
 #pragma once
-// Helpers shared by the fuzz targets: a scratch directory per process, a byte-serving port and a
-// clock that only moves when the port says time has passed.
-#include <fcntl.h>
-#include <unistd.h>
-
+// Helpers shared by the fuzz targets: a byte-serving port and a clock that only moves when the
+// port says time has passed. Every target reads its input where it lies, never through a file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 
 namespace vanta::fuzz {
-
-// A directory of this process's own under TMPDIR, made on first use and removed at exit.
-inline const std::string& ScratchDirectory() {
-  static const std::string dir = [] {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/vanta-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    static std::string made;
-    made = pattern;
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(made, ignored);
-    });
-    return pattern;
-  }();
-  return dir;
-}
-
-// Writes bytes to name in the scratch directory and returns its path. Plain descriptor calls:
-// a stdio stream would allocate a buffer for every input.
-inline std::string WriteScratchFile(const std::string& name, const uint8_t* data, size_t size) {
-  const std::string path = ScratchDirectory() + "/" + name;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) std::abort();
-  for (size_t done = 0; done < size;) {
-    const ssize_t n = ::write(fd, data + done, size - done);
-    if (n <= 0) std::abort();
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  return path;
-}
 
 // Time stands still except when the port reports it passing.
 class FuzzClock : public Clock {
