@@ -98,9 +98,8 @@ bool TextFile::ReadLine(std::string& line, size_t bufferSize) {
   return !line.empty() && !failed_;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, bool* readError) {
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
   bytes.clear();
-  if (readError != nullptr) *readError = false;
   if (path.empty()) return false;
   std::FILE* file = detail::OpenForReading(path);
   if (file == nullptr) return false;
@@ -110,7 +109,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, bool* r
     bytes.insert(bytes.end(), piece, piece + n);
   const bool error = std::ferror(file) != 0;
   std::fclose(file);
-  if (readError != nullptr) *readError = error;
   return !error;
 }
 

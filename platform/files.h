@@ -102,10 +102,8 @@ bool CanCreateFileBeside(const std::string& path, std::string& error);
 // (the system's reason) when any step fails; the temporary file is then removed.
 bool ReplaceFileContents(const std::string& path, const std::string& content, std::string& error);
 
-// Reads the whole file at path into bytes; false when it cannot be opened or read. readError,
-// when given, tells the two apart: true for a read that failed part-way (bytes then hold what came
-// before the failure), false for a file that could not be opened.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, bool* readError = nullptr);
+// Reads the whole file at path into bytes; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes);
 
 // The next line of text held in memory, cut as TextFile::ReadLine cuts a file (CR LF as one LF,
 // the line end attached, at most bufferSize - 1 characters). position moves past what was taken;

@@ -168,8 +168,10 @@ class ReadImage {
   std::vector<Span> spans_;
 };
 
-// The reading of both entry points. readFailed: data is what a file gave before a read failed.
-bool ReadRecords(const uint8_t* data, size_t size, bool readFailed, const std::string& name,
+// The reading of both entry points. nextLine(line) gives the next piece of a line as
+// TextFile::ReadLine cuts it, false at the end or on a read error, which readFailed() then tells.
+template <typename NextLine, typename ReadFailed>
+bool ReadRecords(NextLine nextLine, ReadFailed readFailed, const std::string& name,
                  FlashContents& contents, BackupFileProblem& problem,
                  std::vector<uint32_t>* sectors) {
   thread_local ReadImage image;
@@ -177,7 +179,6 @@ bool ReadRecords(const uint8_t* data, size_t size, bool readFailed, const std::s
     ReadImage& image;
     ~BlankAtEnd() { image.Blank(); }
   } blank{image};
-  size_t position = 0;
   std::string line;
   std::string header;
   int number = 0;
@@ -185,10 +186,7 @@ bool ReadRecords(const uint8_t* data, size_t size, bool readFailed, const std::s
   int endLine = 0;  // the line of the end record, 0 before it
   uint8_t bytes[kMaxRecordBytes];
   Record record;
-  while (NextTextLine(data, size, position, line, kLineBuffer)) {
-    // The piece a failed read cut off is no line of the file's: the failure is reported instead.
-    if (readFailed && position == size && line.back() != '\n' && line.size() < kLineBuffer - 1)
-      break;
+  while (nextLine(line)) {
     ++number;
     if (line.back() != '\n' && line.size() == kLineBuffer - 1) {
       problem = {number, "line too long for an S-record"};
@@ -234,7 +232,7 @@ bool ReadRecords(const uint8_t* data, size_t size, bool readFailed, const std::s
     }
     anyData = true;
   }
-  if (readFailed) {
+  if (readFailed()) {
     problem = {number, "read error"};
     return false;
   }
@@ -256,19 +254,24 @@ bool ReadRecords(const uint8_t* data, size_t size, bool readFailed, const std::s
 }  // namespace
 
 bool ReadBackupFile(const std::string& path, FlashContents& contents, BackupFileProblem& problem) {
-  std::vector<uint8_t> text;
-  bool readError = false;
-  if (!ReadWholeFile(path, text, &readError) && !readError) {
+  // Line by line: a file that is no backup at all (a disk image picked by mistake) is refused at
+  // its first line without being read whole.
+  TextFile file;
+  if (!file.Open(path)) {
     problem = {0, "cannot open " + path};
     return false;
   }
-  return ReadRecords(text.data(), text.size(), readError, path, contents, problem, nullptr);
+  return ReadRecords([&file](std::string& line) { return file.ReadLine(line, kLineBuffer); },
+                     [&file] { return file.Failed(); }, path, contents, problem, nullptr);
 }
 
 bool ReadBackupText(const uint8_t* data, size_t size, const std::string& name,
                     FlashContents& contents, BackupFileProblem& problem,
                     std::vector<uint32_t>* sectors) {
-  return ReadRecords(data, size, false, name, contents, problem, sectors);
+  size_t position = 0;
+  return ReadRecords(
+      [&](std::string& line) { return NextTextLine(data, size, position, line, kLineBuffer); },
+      [] { return false; }, name, contents, problem, sectors);
 }
 
 }  // namespace vanta
