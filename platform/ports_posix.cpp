@@ -182,7 +182,8 @@ std::vector<PortHolder> FindPortHolders(const std::string& device) {
     holder.pid = std::atoi(entry->d_name);
     std::ifstream comm(base + "/comm");
     std::getline(comm, holder.command);
-    if (holder.command.empty()) holder.command = "?";
+    // assign, not = "?": GCC 12 at -O3 takes the literal assignment for an overlapping copy.
+    if (holder.command.empty()) holder.command.assign(1, '?');
     holders.push_back(holder);
   }
   closedir(proc);
