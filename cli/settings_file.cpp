@@ -31,22 +31,26 @@ void AppendUtf8(std::string& out, uint32_t code) {
   }
 }
 
-// QSettings writes section and key names with %XX for anything outside [A-Za-z0-9_-].
+// QSettings writes section and key names with %XX for anything outside [A-Za-z0-9_-]. The text
+// between escapes is copied a run at a time: most names hold none.
 std::string DecodePercent(std::string_view text) {
-  // Most names hold no escape: taken whole rather than a character at a time.
-  if (text.find('%') == std::string_view::npos) return std::string(text);
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-      i += 2;
+  for (size_t i = 0;;) {
+    const size_t escape = text.find('%', i);
+    if (escape == std::string_view::npos) {
+      out.append(text.substr(i));
+      return out;
+    }
+    out.append(text.substr(i, escape - i));
+    if (escape + 2 < text.size() && HexValue(text[escape + 1]) >= 0 &&
+        HexValue(text[escape + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[escape + 1]) * 16 + HexValue(text[escape + 2]));
+      i = escape + 3;
     } else {
-      out += text[i];
+      out += '%';
+      i = escape + 1;
     }
   }
-  return out;
 }
 
 // Views into the text read: a line and its parts are looked at in place, and only the names and
@@ -60,47 +64,49 @@ std::string_view Trim(std::string_view text) {
 
 std::string DecodeValue(std::string_view raw) {
   std::string out;
-  if (raw.find_first_of("\",\\") == std::string_view::npos) {
-    out = raw;  // no quotes, commas or escapes: the value is its own text
-  } else {
-    bool quoted = false;
-    for (size_t i = 0; i < raw.size(); ++i) {
-      char c = raw[i];
-      if (c == '"') {
-        quoted = !quoted;
-      } else if (c == ',' && !quoted) {
-        break;  // a list: the first element stands for the text
-      } else if (c == '\\' && i + 1 < raw.size()) {
-        char e = raw[++i];
-        switch (e) {
-          case 'n':
-            out += '\n';
-            break;
-          case 't':
-            out += '\t';
-            break;
-          case 'r':
-            out += '\r';
-            break;
-          case '0':
-            out += '\0';
-            break;
-          case 'x': {
-            uint32_t code = 0;
-            size_t digits = 0;
-            while (digits < 4 && i + 1 < raw.size() && HexValue(raw[i + 1]) >= 0) {
-              code = code * 16 + static_cast<uint32_t>(HexValue(raw[++i]));
-              ++digits;
-            }
-            AppendUtf8(out, code);
-            break;
+  bool quoted = false;
+  // The text between quotes, commas and escapes is copied a run at a time.
+  for (size_t i = 0; i < raw.size();) {
+    const size_t special = raw.find_first_of("\",\\", i);
+    out.append(raw.substr(i, special == std::string_view::npos ? special : special - i));
+    if (special == std::string_view::npos) break;
+    i = special + 1;
+    const char c = raw[special];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',') {
+      if (!quoted) break;  // a list: the first element stands for the text
+      out += c;
+    } else if (i == raw.size()) {
+      out += c;  // a backslash that ends the value stands for itself
+    } else {
+      const char e = raw[i++];
+      switch (e) {
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case '0':
+          out += '\0';
+          break;
+        case 'x': {
+          uint32_t code = 0;
+          size_t digits = 0;
+          while (digits < 4 && i < raw.size() && HexValue(raw[i]) >= 0) {
+            code = code * 16 + static_cast<uint32_t>(HexValue(raw[i++]));
+            ++digits;
           }
-          default:
-            out += e;
-            break;
+          AppendUtf8(out, code);
+          break;
         }
-      } else {
-        out += c;
+        default:
+          out += e;
+          break;
       }
     }
   }

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& entry : values) FUZZ_CHECK(!entry.first.empty());
   }
   const auto section = ini.find(kSettingsSection);
-  const SetupTexts defaults = DefaultSetupTexts();
+  static const SetupTexts defaults = DefaultSetupTexts();
   for (const SetupTextKey& key : kSetupTextKeys) {
     const std::string* held = nullptr;
     if (section != ini.end()) {

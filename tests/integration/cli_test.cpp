@@ -197,7 +197,10 @@ TEST(CliSettings, ReadsQSettingsIniForms) {
       "HostIP=\"  spaced  \"\n"
       "Odd=@@at\n"
       "Uni=\\x41\\x20ac\n"
-      "no equals sign\n");
+      "Tail=ends\\\n"
+      "no equals sign\n"
+      "[half%2]\nk%4=1\n"
+      "[odd%zz%41]\n%41%=2\n");
   const auto& section = data["Vanta7 PPC4xx"];
   EXPECT_EQ(section.at("Baudrate"), "4");
   EXPECT_EQ(section.at("ComPort"), "2");
@@ -208,7 +211,11 @@ TEST(CliSettings, ReadsQSettingsIniForms) {
   EXPECT_EQ(section.at("HostIP"), "  spaced  ");
   EXPECT_EQ(section.at("Odd"), "@at");
   EXPECT_EQ(section.at("Uni"), "A\xE2\x82\xAC");
+  EXPECT_EQ(section.at("Tail"), "ends\\");  // a backslash that ends the value is kept
   EXPECT_EQ(data["General"].at("x"), "1");
+  // A % not followed by two hex digits stands for itself, also at the end of a name.
+  EXPECT_EQ(data["half%2"].at("k%4"), "1");
+  EXPECT_EQ(data["odd%zzA"].at("A%"), "2");
 }
 
 TEST(CliSettings, StoredValuesComeFromTheSectionAndBadNumbersAreIgnored) {
