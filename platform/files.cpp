@@ -1,5 +1,8 @@
 #include "platform/files.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "platform/files_p.h"
 
 namespace vanta {
@@ -116,14 +119,33 @@ bool NextTextLine(const uint8_t* data, size_t size, size_t& position, std::strin
                   size_t bufferSize) {
   line.clear();
   if (bufferSize < 2) return false;
-  while (line.size() < bufferSize - 1 && position < size) {
-    char byte = static_cast<char>(data[position++]);
-    if (byte == '\r' && position < size && data[position] == '\n') {
-      byte = '\n';  // text mode: CR LF is one line end
-      ++position;
+  const size_t limit = bufferSize - 1;
+  // A run at a time up to the next CR or LF: parsers call this for every line of files of tens
+  // of kilobytes.
+  while (line.size() < limit && position < size) {
+    const uint8_t* start = data + position;
+    const size_t span = std::min(limit - line.size(), size - position);
+    const auto* lf = static_cast<const uint8_t*>(std::memchr(start, '\n', span));
+    const size_t before = lf != nullptr ? static_cast<size_t>(lf - start) : span;
+    const auto* cr = static_cast<const uint8_t*>(std::memchr(start, '\r', before));
+    if (cr != nullptr) {
+      line.append(reinterpret_cast<const char*>(start), static_cast<size_t>(cr - start));
+      position += static_cast<size_t>(cr - start) + 1;
+      if (position < size && data[position] == '\n') {
+        ++position;  // text mode: CR LF is one line end
+        line.push_back('\n');
+        return true;
+      }
+      line.push_back('\r');
+      continue;
     }
-    line.push_back(byte);
-    if (byte == '\n') break;
+    if (lf != nullptr) {
+      line.append(reinterpret_cast<const char*>(start), before + 1);
+      position += before + 1;
+      return true;
+    }
+    line.append(reinterpret_cast<const char*>(start), span);
+    position += span;
   }
   return !line.empty();
 }

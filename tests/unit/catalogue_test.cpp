@@ -131,5 +131,43 @@ TEST(FindNewestVersion, MissingDirectoryGivesNone) {
   EXPECT_EQ(FindNewestVersion("PP4JEDK0", bare), 12);
 }
 
+// Lines of text in memory are cut as a file's are read: CR LF is one LF, a lone CR stays, a line
+// longer than the buffer goes on as the next, also when the cut falls between CR and LF.
+TEST(TextLines, InMemoryAreCutAsAFileIsRead) {
+  struct Row {
+    std::string text;
+    size_t bufferSize;
+    std::vector<std::string> lines;
+  };
+  const Row rows[] = {
+      {"a\r\nb", 1024, {"a\n", "b"}},
+      {"a\rb\n\n", 1024, {"a\rb\n", "\n"}},
+      {"ab\r", 1024, {"ab\r"}},
+      {"\r\r\n", 1024, {"\r\n"}},
+      {"abcd\r\n", 4, {"abc", "d\n"}},
+      {"abc\r\nd", 4, {"abc", "\n", "d"}},
+      {"ab\r\r\n", 3, {"ab", "\r\n"}},
+      {"", 1024, {}},
+      {"abc", 1, {}},
+  };
+  ImageTempDir dir;
+  const std::string path = dir.File("lines.txt");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.text) + " in " + std::to_string(row.bufferSize));
+    std::vector<std::string> inMemory, fromFile;
+    std::string line;
+    size_t position = 0;
+    const auto* data = reinterpret_cast<const uint8_t*>(row.text.data());
+    while (NextTextLine(data, row.text.size(), position, line, row.bufferSize))
+      inMemory.push_back(line);
+    EXPECT_EQ(inMemory, row.lines);
+    ASSERT_TRUE(WriteTextFile(path, row.text));
+    TextFile file;
+    ASSERT_TRUE(file.Open(path));
+    while (file.ReadLine(line, row.bufferSize)) fromFile.push_back(line);
+    EXPECT_EQ(fromFile, row.lines);
+  }
+}
+
 }  // namespace
 }  // namespace vanta
