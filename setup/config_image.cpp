@@ -1,6 +1,7 @@
 #include "setup/config_image.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "link/loader.h"
 #include "platform/files.h"
@@ -51,8 +52,12 @@ size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::
   // line there would scan the rest of a comment as a line of its own. The line is found first
   // and taken whole, rather than a byte at a time.
   const size_t limit = position + std::min(kMaxLine, size - position);
-  size_t end = position;
-  while (end < limit && config[end] != kFill && config[end] != '\r' && config[end] != '\n') ++end;
+  // The first of 0xFF, CR and LF, each searched for only before the nearest found so far.
+  size_t end = limit;
+  for (const uint8_t stop : {kFill, uint8_t{'\r'}, uint8_t{'\n'}}) {
+    const void* at = std::memchr(config + position, stop, end - position);
+    if (at != nullptr) end = static_cast<size_t>(static_cast<const uint8_t*>(at) - config);
+  }
   line.assign(reinterpret_cast<const char*>(config + position), end - position);
   // The line is a C string to the scanner: a 0x00 inside it ends its text.
   const size_t nul = line.find('\0');
