@@ -32,7 +32,8 @@ int64_t ReadFromMemory(const std::string& path, uint8_t* dest, size_t capacity) 
 
 // Walks every line and token of the text as the scan does and checks the readers' bounds.
 void ScanLinesAndTokens(const uint8_t* config, size_t size) {
-  std::string line, token;
+  std::string line;
+  std::string_view token;
   size_t position = 0;
   while (position < size && config[position] != 0xFF) {
     const size_t next = ReadConfigLine(config, size, position, line);
@@ -45,6 +46,8 @@ void ScanLinesAndTokens(const uint8_t* config, size_t size) {
       const size_t after = NextToken(line, at, token);
       FUZZ_CHECK(after <= line.size());
       FUZZ_CHECK(token.size() <= 255);
+      FUZZ_CHECK(token.empty() || (token.data() >= line.data() &&
+                                   token.data() + token.size() <= line.data() + line.size()));
       at = after > at ? after : at + 1;  // step over a ';' the token reader leaves in place
     }
     if (next == position) break;

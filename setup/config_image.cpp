@@ -17,7 +17,7 @@ constexpr uint8_t kFill = 0xFF;
 
 // The number that leads text, as the C library's atoi reads it (optional sign, decimal digits),
 // in wrapping arithmetic: only its low six bits reach the tag.
-uint32_t LeadingNumber(const std::string& text) {
+uint32_t LeadingNumber(std::string_view text) {
   size_t at = 0;
   bool negative = false;
   if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
@@ -30,6 +30,13 @@ uint32_t LeadingNumber(const std::string& text) {
     ++at;
   }
   return negative ? 0u - value : value;
+}
+
+// Where byte first occurs in text[from, to), or to when it does not.
+size_t FindByte(const uint8_t* text, size_t from, size_t to, uint8_t byte) {
+  if (from >= to) return to;
+  const void* at = std::memchr(text + from, byte, to - from);
+  return at == nullptr ? to : static_cast<size_t>(static_cast<const uint8_t*>(at) - text);
 }
 
 }  // namespace
@@ -54,32 +61,32 @@ size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::
   const size_t limit = position + std::min(kMaxLine, size - position);
   // The first of 0xFF, CR and LF, each searched for only before the nearest found so far.
   size_t end = limit;
-  for (const uint8_t stop : {kFill, uint8_t{'\r'}, uint8_t{'\n'}}) {
-    const void* at = std::memchr(config + position, stop, end - position);
-    if (at != nullptr) end = static_cast<size_t>(static_cast<const uint8_t*>(at) - config);
-  }
-  line.assign(reinterpret_cast<const char*>(config + position), end - position);
+  for (const uint8_t stop : {kFill, uint8_t{'\r'}, uint8_t{'\n'}})
+    end = FindByte(config, position, end, stop);
   // The line is a C string to the scanner: a 0x00 inside it ends its text.
-  const size_t nul = line.find('\0');
-  if (nul != std::string::npos) line.resize(nul);
+  const size_t text = FindByte(config, position, end, 0x00);
+  line.assign(reinterpret_cast<const char*>(config + position), text - position);
   for (size_t tab = line.find('\t'); tab != std::string::npos; tab = line.find('\t', tab + 1)) {
     line[tab] = ' ';
   }
   return end;
 }
 
-size_t NextToken(const std::string& line, size_t position, std::string& token) {
-  token.clear();
-  if (position >= line.size()) return position;
-  position = std::min(line.find_first_not_of(' ', position), line.size());
-  const bool quoted = position < line.size() && line[position] == '"';
+size_t NextToken(std::string_view line, size_t position, std::string_view& token) {
+  token = {};
+  const size_t size = line.size();
+  if (position >= size) return position;
+  const auto* text = reinterpret_cast<const uint8_t*>(line.data());
+  while (position < size && text[position] == ' ') ++position;
+  const bool quoted = position < size && text[position] == '"';
   if (quoted) ++position;
   // A quoted token runs to the closing quote (blanks and ';' included), any other to a blank or
-  // a ';'; of a longer one the first kMaxToken characters are kept.
-  const size_t end =
-      std::min(quoted ? line.find('"', position) : line.find_first_of(" ;", position), line.size());
-  token.assign(line, position, std::min(end - position, kMaxToken));
-  return quoted && end < line.size() ? end + 1 : end;  // past the closing quote
+  // a ';'; of a longer one the first kMaxToken characters are kept. The ends are searched for
+  // with memchr: a character at a time through the string's own search costs a call per byte.
+  const size_t end = quoted ? FindByte(text, position, size, '"')
+                            : FindByte(text, position, FindByte(text, position, size, ' '), ';');
+  token = line.substr(position, std::min(end - position, kMaxToken));
+  return quoted && end < size ? end + 1 : end;  // past the closing quote
 }
 
 std::string ConfigRelativePath(const std::string& configPath, const std::string& name) {
@@ -95,7 +102,9 @@ int32_t ForEachRegsFile(const uint8_t* config, const RegsFileVisitor& onFile) {
   // Editors on some systems put a UTF-8 byte-order mark in front of the text; it is no part of
   // the first line (the file itself is still stored as it is).
   size_t position = config[0] == 0xEF && config[1] == 0xBB && config[2] == 0xBF ? 3 : 0;
-  std::string line, token, keyword, name;
+  std::string line;
+  // Tokens are views into the line: only a register file's name is copied, for the visitor.
+  std::string_view token, keyword, name;
   for (;;) {
     position = ReadConfigLine(config, kConfigLimit, position, line);
     if (!line.empty()) {
@@ -106,7 +115,7 @@ int32_t ForEachRegsFile(const uint8_t* config, const RegsFileVisitor& onFile) {
       } else if (!token.empty() && inRegs) {
         uint32_t number = 0;
         if (line[0] == '#') {
-          std::string numberToken;
+          std::string_view numberToken;
           at = NextToken(line, 1, numberToken);
           number = LeadingNumber(numberToken);
           at = NextToken(line, at, keyword);
@@ -115,7 +124,7 @@ int32_t ForEachRegsFile(const uint8_t* config, const RegsFileVisitor& onFile) {
         }
         if (keyword == "FILE") {
           NextToken(line, at, name);
-          const int32_t rc = onFile(number, name);
+          const int32_t rc = onFile(number, std::string(name));
           if (rc != 0) return rc;
         }
       }

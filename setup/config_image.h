@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/link_session.h"
@@ -27,8 +28,8 @@ size_t ReadConfigLine(const uint8_t* config, size_t size, size_t position, std::
 
 // Next token of line from position (blanks skipped; a double-quoted token may hold blanks and
 // ';'; otherwise it ends before a blank, ';' or the end). At most 255 characters are kept.
-// Returns the position after it.
-size_t NextToken(const std::string& line, size_t position, std::string& token);
+// Returns the position after it. token is a view into line.
+size_t NextToken(std::string_view line, size_t position, std::string_view& token);
 
 // The directory part of configPath (up to its last '/' or '\\') followed by name.
 std::string ConfigRelativePath(const std::string& configPath, const std::string& name);

@@ -231,7 +231,7 @@ TEST(ConfigToken, SplitsAtBlanksAndSemicolonsAndHonoursQuotes) {
       {"abc", 3, "", 3},
   };
   for (const TokenCase& c : cases) {
-    std::string token = "old";
+    std::string_view token = "old";
     EXPECT_EQ(NextToken(c.line, c.start, token), c.after) << c.line;
     EXPECT_EQ(token, c.token) << c.line;
   }
@@ -239,10 +239,11 @@ TEST(ConfigToken, SplitsAtBlanksAndSemicolonsAndHonoursQuotes) {
 
 TEST(ConfigToken, KeepsAtMost255CharactersAndPassesOverTheRest) {
   const std::string longName(300, 'n');
-  std::string token;
-  EXPECT_EQ(NextToken(longName + " next", 0, token), 300u);
+  const std::string bare = longName + " next", quoted = "\"" + longName + "\" next";
+  std::string_view token;
+  EXPECT_EQ(NextToken(bare, 0, token), 300u);
   EXPECT_EQ(token, std::string(255, 'n'));
-  EXPECT_EQ(NextToken("\"" + longName + "\" next", 0, token), 302u);
+  EXPECT_EQ(NextToken(quoted, 0, token), 302u);
   EXPECT_EQ(token, std::string(255, 'n'));
 }
 
