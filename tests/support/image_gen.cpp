@@ -188,7 +188,11 @@ JedecImage MakeJedecImage(const JedecParams& params) {
     }
     checksum = (checksum + byte) & 0xFFFF;
   }
-  text += "C" + Hex(checksum, 4, false) + "*" + end;
+  // Appended piece by piece: "C" + Hex(...) makes GCC 12 at -O3 warn of an overlapping memcpy.
+  text += 'C';
+  text += Hex(checksum, 4, false);
+  text += '*';
+  text += end;
   text += "\x03";
   unsigned transmission = 0;
   for (unsigned char c : text) transmission = (transmission + c) & 0xFFFF;
